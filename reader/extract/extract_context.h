@@ -53,4 +53,9 @@ struct InspectionSink {
   void (*context)(void* user, const char* stage, const ExtractionContext& context) = nullptr;
 };
 
+// Results of ExtractFeature and of the stages that can fail.
+inline constexpr int kExtractOk = 0;
+inline constexpr int kExtractFailed = -1;    // null input, rejected image, too few minutiae
+inline constexpr int kExtractNoMemory = -2;  // a work buffer could not be allocated
+
 }  // namespace vantrel::extract

@@ -1,0 +1,641 @@
+#include "reader/extract/minutiae.h"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+#include "reader/extract/angle.h"
+#include "reader/extract/record.h"
+
+namespace vantrel::extract {
+namespace {
+
+constexpr int kStride = kCanvasWidth;
+
+// Search window of detection: every stored position fits in 9 bits.
+constexpr int kFirstRow = 8, kLastRow = 279, kFirstColumn = 8, kLastColumn = 247;
+
+constexpr int kMinEndingCandidates = 11;
+constexpr int kMinFinalMinutiae = 5;
+constexpr int kDirectionTraceLimit = 12;
+
+struct Point {
+  int16_t x = 0, y = 0;
+};
+
+struct Oriented {
+  int16_t x = 0, y = 0, direction = 0;
+};
+
+struct Entry {
+  int16_t x = 0, y = 0, direction = 0;
+  uint8_t reliability = 0;
+  uint8_t type = 0;
+};
+
+// All working lists of one call; lives on the caller's stack, nothing allocates.
+struct Work {
+  Point endings[kMaxEndingCandidates];
+  Point bifurcations[kMaxBifurcationCandidates];
+  int ending_count = 0;
+  int bifurcation_count = 0;
+  Oriented kept_endings[kMaxEndingCandidates];
+  Oriented kept_bifurcations[kMaxBifurcationCandidates];
+  int kept_ending_count = 0;
+  int kept_bifurcation_count = 0;
+  bool marked[kMaxEndingCandidates];
+  Entry entries[kMaxEndingCandidates + kMaxBifurcationCandidates];
+  int entry_count = 0;
+};
+
+const std::array<uint8_t, 256>& DirectionTable() {
+  static const std::array<uint8_t, 256> table = [] {
+    std::array<uint8_t, 256> t{};
+    for (int m = 1; m < 256; ++m) {
+      int k = 0;
+      while ((m >> (k + 1)) != 0) ++k;
+      // log2 m rounds up past k + 0.5 exactly when m * m >= 2^(2k + 1).
+      t[m] = static_cast<uint8_t>(m * m >= (1 << (2 * k + 1)) ? k + 1 : k);
+    }
+    return t;
+  }();
+  return table;
+}
+
+inline bool Inside(int x, int y) {
+  return x >= 0 && x < kCanvasWidth && y >= 0 && y < kCanvasHeight;
+}
+
+inline uint8_t Pixel(const uint8_t* canvas, int x, int y) {
+  return Inside(x, y) ? canvas[y * kStride + x] : 0;
+}
+
+inline int SquaredDistance(int x1, int y1, int x2, int y2) {
+  return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
+}
+
+int BitCount(unsigned v) {
+  int n = 0;
+  for (; v != 0; v &= v - 1) ++n;
+  return n;
+}
+
+// Is there a skeleton pixel on the digital line between P and Q (ends excluded)?
+bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
+  const int dx = qx - px, dy = qy - py;
+  // On a diagonal both axes are equally long; x is taken as the major one.
+  const bool x_major = std::abs(dx) >= std::abs(dy);
+  const int major = x_major ? std::abs(dx) : std::abs(dy);
+  const int minor = x_major ? std::abs(dy) : std::abs(dx);
+  if (major <= 6) return false;
+  const int major_sign = (x_major ? dx : dy) < 0 ? -1 : 1;
+  const int minor_sign = (x_major ? dy : dx) < 0 ? -1 : 1;
+  int x = px, y = py;
+  int error = -major;
+  const int last_step = 2 + (major - 5);
+  for (int step = 1; step <= last_step; ++step) {
+    if (x_major) x += major_sign; else y += major_sign;
+    const int before_x = x, before_y = y;
+    bool minor_moved = false;
+    error += 2 * minor;
+    if (error >= 0) {
+      if (x_major) y += minor_sign; else x += minor_sign;
+      error -= 2 * major;
+      minor_moved = true;
+    }
+    if (step <= 2) continue;
+    if (Pixel(skeleton, x, y) == 1) return true;
+    if (minor_moved && Pixel(skeleton, before_x, before_y) == 1) return true;
+  }
+  return false;
+}
+
+// Direction of a ridge leaving (x, y) in direction d: four chained traces, the far
+// half and the near half averaged.
+int RidgeAngle(const uint8_t* skeleton, int x, int y, int d) {
+  int angles[4];
+  int tx = x, ty = y, td = d;
+  for (int i = 0; i < 4; ++i) {
+    const TraceResult t = TraceRidge(skeleton, tx, ty, td, kDirectionTraceLimit);
+    angles[i] = AngleOf(t.y - y, t.x - x);
+    tx = t.x;
+    ty = t.y;
+    td = t.direction;
+  }
+  const int far = CircularMean(angles[2], angles[3]).mean;
+  const int near = CircularMean(angles[0], angles[1]).mean;
+  return CircularMean(far, near).mean;
+}
+
+// The set bits of a code in increasing order; returns how many (at most 8).
+int Branches(uint8_t code, int* directions) {
+  int n = 0;
+  for (int k = 0; k < 8; ++k) {
+    if (code & (1 << k)) directions[n++] = k;
+  }
+  return n;
+}
+
+int InitialDirection(const uint8_t* skeleton, int x, int y) {
+  return DirectionIndex(NeighbourCode(skeleton, x, y).code);
+}
+
+// Raw candidates (endings and bifurcations) within squared distance below limit.
+int RawWithin(const Work& w, int x, int y, int limit) {
+  int n = 0;
+  for (int i = 0; i < w.ending_count; ++i) {
+    if (SquaredDistance(x, y, w.endings[i].x, w.endings[i].y) < limit) ++n;
+  }
+  for (int i = 0; i < w.bifurcation_count; ++i) {
+    if (SquaredDistance(x, y, w.bifurcations[i].x, w.bifurcations[i].y) < limit) ++n;
+  }
+  return n;
+}
+
+// Drops entries whose position was set to (0, 0), keeping order.
+int Compact(Oriented* list, int count) {
+  int n = 0;
+  for (int i = 0; i < count; ++i) {
+    if (list[i].x == 0 && list[i].y == 0) continue;
+    list[n++] = list[i];
+  }
+  return n;
+}
+
+void ApplyMarks(Oriented* list, int count, const bool* marked) {
+  for (int i = 0; i < count; ++i) {
+    if (marked[i]) list[i].x = list[i].y = 0;
+  }
+}
+
+void EndingRules(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+
+  // Broken ridge: two endings facing each other across an empty gap.
+  if (n >= 3) {
+    for (int i = 0; i < n; ++i) {
+      for (int j = i + 1; j < n; ++j) {
+        if (e[i].x == 0 && e[i].y == 0) break;
+        if (e[j].x == 0 && e[j].y == 0) continue;
+        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 400) continue;
+        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+        const int t = AngleOf(e[j].y - e[i].y, e[j].x - e[i].x);
+        if (AngleDifference(t, e[j].direction) <= 45 &&
+            AngleDifference((t + 180) % 360, e[i].direction) <= 45) {
+          e[i].x = e[i].y = 0;
+          e[j].x = e[j].y = 0;
+        }
+      }
+    }
+    n = Compact(e, n);
+  }
+
+  // Crowding.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) w.marked[i] = false;
+    int noted[kMaxEndingCandidates];
+    for (int i = 0; i < n; ++i) {
+      int noted_count = 0;
+      for (int j = 0; j < n; ++j) {
+        if (j == i) continue;
+        const int d2 = SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y);
+        if (d2 >= 1 && d2 <= 49) {
+          w.marked[i] = true;
+          break;
+        }
+        if (d2 >= 50 && d2 <= 196) noted[noted_count++] = j;
+      }
+      if (noted_count > 2) {
+        w.marked[i] = true;
+        for (int k = 0; k < noted_count; ++k) w.marked[noted[k]] = true;
+      }
+    }
+    ApplyMarks(e, n, w.marked);
+    n = Compact(e, n);
+  }
+
+  // Parallel neighbours.
+  if (n >= 3) {
+    for (int i = 0; i < n; ++i) w.marked[i] = false;
+    for (int i = 0; i < n; ++i) {
+      for (int j = i + 1; j < n; ++j) {
+        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 256) continue;
+        if (AngleDifference(e[i].direction, e[j].direction) >= 135) continue;
+        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+        w.marked[i] = w.marked[j] = true;
+      }
+    }
+    ApplyMarks(e, n, w.marked);
+    n = Compact(e, n);
+  }
+
+  // Spur: the ridge forks within 8 pixels.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) {
+      const TraceResult t =
+          TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
+      w.marked[i] = t.result == 2;
+    }
+    ApplyMarks(e, n, w.marked);
+    n = Compact(e, n);
+  }
+
+  // Density.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, e[i].x, e[i].y, 256) >= 5;
+    ApplyMarks(e, n, w.marked);
+    n = Compact(e, n);
+  }
+}
+
+int FindBifurcation(const Oriented* list, int count, int x, int y) {
+  for (int i = 0; i < count; ++i) {
+    if (list[i].x == x && list[i].y == y) return i;
+  }
+  return -1;
+}
+
+void BifurcationRules(const uint8_t* skeleton, Work& w) {
+  Oriented* b = w.kept_bifurcations;
+  int& n = w.kept_bifurcation_count;
+
+  // Branch check.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) w.marked[i] = false;
+    for (int i = 0; i < n; ++i) {
+      int dirs[8];
+      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+      if (branches != 3) {  // not a clean fork any more; cannot be checked
+        w.marked[i] = true;
+        continue;
+      }
+      TraceResult t[3];
+      for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
+      bool mark = false;
+      int ended = 0, short_ended = 0;
+      Point forks[3];
+      int fork_count = 0;
+      for (int k = 0; k < 3; ++k) {
+        if (t[k].x == b[i].x && t[k].y == b[i].y) mark = true;
+        if (t[k].result == 1) ++ended;
+        if ((t[k].result == 1 || t[k].result == 2) && t[k].steps < 9) mark = true;
+        if (t[k].result == 1 && t[k].steps < 12) ++short_ended;
+        if (t[k].result >= 2 && t[k].steps < 13) {
+          const int other = FindBifurcation(b, n, t[k].x, t[k].y);
+          if (other < 0 || AngleDifference(b[other].direction, b[i].direction) > 60) mark = true;
+        }
+        if (t[k].result >= 2 && t[k].steps < 17) {
+          forks[fork_count].x = static_cast<int16_t>(t[k].x);
+          forks[fork_count].y = static_cast<int16_t>(t[k].y);
+          ++fork_count;
+        }
+      }
+      if (ended == 3 || short_ended >= 2) mark = true;
+      if (fork_count >= 2 &&
+          SquaredDistance(forks[0].x, forks[0].y, forks[1].x, forks[1].y) < 400) {
+        mark = true;
+        for (int f = 0; f < 2; ++f) {
+          const int other = FindBifurcation(b, n, forks[f].x, forks[f].y);
+          if (other >= 0) w.marked[other] = true;
+        }
+      }
+      if (mark) w.marked[i] = true;
+    }
+    ApplyMarks(b, n, w.marked);
+    n = Compact(b, n);
+  }
+
+  // Density.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, b[i].x, b[i].y, 256) >= 5;
+    ApplyMarks(b, n, w.marked);
+    n = Compact(b, n);
+  }
+
+  // Spread: the two closest branches of a true fork leave together.
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i) {
+      int dirs[8];
+      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+      w.marked[i] = false;
+      if (branches != 3) continue;
+      int angle[3];
+      for (int k = 0; k < 3; ++k) {
+        const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
+        angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
+      }
+      int smallest = AngleDifference(angle[0], angle[1]);
+      const int d12 = AngleDifference(angle[1], angle[2]);
+      const int d20 = AngleDifference(angle[2], angle[0]);
+      if (d12 < smallest) smallest = d12;
+      if (d20 < smallest) smallest = d20;
+      w.marked[i] = smallest > 70;
+    }
+    ApplyMarks(b, n, w.marked);
+    n = Compact(b, n);
+  }
+}
+
+// Mean consistency M: around each survivor, the share (in percent) of the raw
+// candidates within 48 pixels that survived. Both counts are taken within the radius:
+// counting all survivors instead gives shares of several hundred percent on real
+// fingers, and the record's 8-bit quality then wraps round for nearly every image.
+int MeanConsistency(const Work& w) {
+  constexpr int kRadius2 = 2304;
+  const int survivors = w.kept_ending_count + w.kept_bifurcation_count;
+  if (survivors == 0) return 0;
+  auto survivor = [&w](int s) -> const Oriented& {
+    return s < w.kept_ending_count ? w.kept_endings[s] : w.kept_bifurcations[s - w.kept_ending_count];
+  };
+  // The numerator is the whole survivor count, not the survivors near m, so the mean
+  // often exceeds 100 and the record keeps only the low 8 bits of the quality. Stored
+  // records carry this value; it must not change.
+  int64_t sum = 0;
+  for (int s = 0; s < survivors; ++s) {
+    const Oriented& m = survivor(s);
+    const int j = RawWithin(w, m.x, m.y, kRadius2 + 1);
+    if (j > 0) sum += static_cast<int64_t>(survivors) * 100 / j;
+  }
+  return static_cast<int>(sum / survivors);
+}
+
+int Reliability(const Work& w, int x, int y) {
+  constexpr int kRadius2 = 484;
+  int raw_near = 0, nearest2 = kRadius2;
+  auto consider = [&](int px, int py) {
+    const int d2 = SquaredDistance(x, y, px, py);
+    if (d2 < 1 || d2 > kRadius2) return;
+    ++raw_near;
+    if (d2 < nearest2) nearest2 = d2;
+  };
+  for (int i = 0; i < w.ending_count; ++i) consider(w.endings[i].x, w.endings[i].y);
+  for (int i = 0; i < w.bifurcation_count; ++i) consider(w.bifurcations[i].x, w.bifurcations[i].y);
+  int survivors_near = 0;
+  auto count_survivor = [&](const Oriented& m) {
+    const int d2 = SquaredDistance(x, y, m.x, m.y);
+    if (d2 >= 1 && d2 <= kRadius2) ++survivors_near;
+  };
+  for (int i = 0; i < w.kept_ending_count; ++i) count_survivor(w.kept_endings[i]);
+  for (int i = 0; i < w.kept_bifurcation_count; ++i) count_survivor(w.kept_bifurcations[i]);
+
+  const int spacing = static_cast<int>(std::sqrt(static_cast<double>(nearest2)) * 32) / 128;
+  int r = spacing < 5 ? spacing : 5;
+  const int lost = raw_near - survivors_near;
+  if (6 - lost > 0) r += 6 - lost;
+  if (5 - raw_near / 2 > 0) r += 5 - raw_near / 2;
+  return r > 15 ? 15 : r;
+}
+
+}  // namespace
+
+Neighbours NeighbourCode(const uint8_t* canvas, int x, int y) {
+  Neighbours n;
+  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
+    const uint8_t* p = canvas + y * kStride + x;
+    const unsigned code = (p[1] & 1) | ((p[1 - kStride] & 1) << 1) | ((p[-kStride] & 1) << 2) |
+                          ((p[-1 - kStride] & 1) << 3) | ((p[-1] & 1) << 4) |
+                          ((p[-1 + kStride] & 1) << 5) | ((p[kStride] & 1) << 6) |
+                          ((p[1 + kStride] & 1) << 7);
+    n.code = static_cast<uint8_t>(code);
+    n.count = BitCount(code);
+    return n;
+  }
+  for (int k = 0; k < 8; ++k) {
+    if (Pixel(canvas, x + kDirectionDx[k], y + kDirectionDy[k]) & 1) {
+      n.code = static_cast<uint8_t>(n.code | (1 << k));
+      ++n.count;
+    }
+  }
+  return n;
+}
+
+int DirectionIndex(uint8_t code) { return DirectionTable()[code]; }
+
+PairResult ThinPairs(uint8_t code) {
+  PairResult r;
+  unsigned c = code;
+  for (int k = 0; k < 8; ++k) {
+    const int next = (k + 1) % 8;
+    if ((c & (1u << k)) && (c & (1u << next))) {
+      c &= ~(1u << (k | 1));
+      r.found = true;
+    }
+  }
+  r.code = static_cast<uint8_t>(c);
+  return r;
+}
+
+TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int limit) {
+  TraceResult r;
+  r.x = x;
+  r.y = y;
+  if (direction >= 8) {  // the previous trace already stopped here
+    r.direction = direction;
+    r.result = limit;
+    r.steps = direction - 8;
+    return r;
+  }
+  int d = direction < 0 ? 0 : direction;
+  for (int step = 1; step <= limit; ++step) {
+    const int nx = r.x + kDirectionDx[d], ny = r.y + kDirectionDy[d];
+    if (!Inside(nx, ny)) {
+      // Only a caller-chosen first direction can point off the canvas; the ridge
+      // ends at the edge.
+      r.direction = 10;
+      r.result = 1;
+      r.steps = step - 1;
+      return r;
+    }
+    r.x = nx;
+    r.y = ny;
+    unsigned code = NeighbourCode(skeleton, nx, ny).code;
+    for (int back = 3; back <= 5; ++back) code &= ~(1u << ((d + back) % 8));
+    code = ThinPairs(static_cast<uint8_t>(code)).code;
+    const int count = BitCount(code);
+    if (count % 2 == 0) {
+      r.direction = 10;
+      r.result = count == 0 ? 1 : count;
+      r.steps = step;
+      return r;
+    }
+    d = DirectionIndex(static_cast<uint8_t>(code));
+  }
+  r.direction = d;
+  r.result = 0;
+  r.steps = limit < 0 ? 0 : limit;
+  return r;
+}
+
+int ImageQuality(const ExtractionContext& context) {
+  int64_t s = 0;
+  for (int r = 1; r <= 34; ++r) {
+    for (int c = 1; c <= 30; ++c) {
+      const int a = context.block_direction[r][c];
+      if (a == 0) continue;
+      for (int dr = -1; dr <= 1; ++dr) {
+        for (int dc = -1; dc <= 1; ++dc) {
+          if (dr == 0 && dc == 0) continue;
+          const int b = context.block_direction[r + dr][c + dc];
+          if (b == 0) continue;
+          int d = std::abs(a - b);
+          if (d > 4) d -= 8;
+          s += std::abs(d);
+        }
+      }
+    }
+  }
+  int foreground = 0;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) foreground += context.block_mask[r][c] == 0;
+  }
+  const int64_t q = foreground == 0 ? 0 : 16 * s / foreground;
+  return static_cast<int>(std::llabs(2 * q - 120));
+}
+
+int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext context) {
+  if (skeleton == nullptr || record == nullptr) return kMinutiaeNullArgument;
+  auto fail = [record](int code) {
+    record[2] = 0;
+    record[3] = 0;
+    return code;
+  };
+  Work w;
+
+  // Detection, in scan order. A full list keeps overwriting its last slot.
+  int raw_endings = 0, raw_bifurcations = 0;
+  for (int y = kFirstRow; y <= kLastRow; ++y) {
+    for (int x = kFirstColumn; x <= kLastColumn; ++x) {
+      if (skeleton[y * kStride + x] == 0) continue;
+      const Neighbours nb = NeighbourCode(skeleton, x, y);
+      if (nb.count == 3) {
+        if (ThinPairs(nb.code).found) continue;
+        w.bifurcations[raw_bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw_bifurcations == kMaxBifurcationCandidates) raw_bifurcations = kMaxBifurcationCandidates - 1;
+      } else if (nb.count == 1 || nb.count == 5 || nb.count == 7) {
+        w.endings[raw_endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw_endings == kMaxEndingCandidates) raw_endings = kMaxEndingCandidates - 1;
+      }
+    }
+  }
+  if (raw_endings < kMinEndingCandidates) return fail(kMinutiaeTooFewEndings);
+
+  // Border rejection against the block mask (1 = background).
+  const auto& mask = context.block_mask;
+  for (int i = 0; i < raw_endings; ++i) {
+    const int r = w.endings[i].y / kBlockSize, c = w.endings[i].x / kBlockSize;
+    const int sum = mask[r - 1][c] + mask[r + 1][c] + mask[r][c - 1] + mask[r][c + 1];
+    if (sum >= 1) continue;
+    w.endings[w.ending_count++] = w.endings[i];
+  }
+  for (int i = 0; i < raw_bifurcations; ++i) {
+    const int r = w.bifurcations[i].y / kBlockSize, c = w.bifurcations[i].x / kBlockSize;
+    int sum = 0;
+    for (int dr = -1; dr <= 1; ++dr) {
+      for (int dc = -1; dc <= 1; ++dc) {
+        if (dr != 0 || dc != 0) sum += mask[r + dr][c + dc];
+      }
+    }
+    if (sum >= 2) continue;
+    w.bifurcations[w.bifurcation_count++] = w.bifurcations[i];
+  }
+
+  // Directions of the raw candidates.
+  for (int i = 0; i < w.ending_count; ++i) {
+    const Point p = w.endings[i];
+    Oriented& o = w.kept_endings[i];
+    o.x = p.x;
+    o.y = p.y;
+    o.direction = static_cast<int16_t>(RidgeAngle(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y)));
+  }
+  w.kept_ending_count = w.ending_count;
+  for (int i = 0; i < w.bifurcation_count; ++i) {
+    const Point p = w.bifurcations[i];
+    int dirs[8];
+    const int branches = Branches(NeighbourCode(skeleton, p.x, p.y).code, dirs);
+    int angle[3] = {0, 0, 0};
+    for (int k = 0; k < 3 && k < branches; ++k) angle[k] = RidgeAngle(skeleton, p.x, p.y, dirs[k]);
+    CircularMeanResult best = CircularMean(angle[0], angle[1]);
+    const CircularMeanResult m12 = CircularMean(angle[1], angle[2]);
+    const CircularMeanResult m20 = CircularMean(angle[2], angle[0]);
+    if (m12.difference < best.difference) best = m12;
+    if (m20.difference < best.difference) best = m20;
+    Oriented& o = w.kept_bifurcations[i];
+    o.x = p.x;
+    o.y = p.y;
+    o.direction = static_cast<int16_t>(best.mean);
+  }
+  w.kept_bifurcation_count = w.bifurcation_count;
+
+  EndingRules(skeleton, w);
+  BifurcationRules(skeleton, w);
+
+  const int consistency = MeanConsistency(w);
+  const int quality = ImageQuality(context);
+
+  for (int i = 0; i < w.kept_ending_count; ++i) {
+    const Oriented& m = w.kept_endings[i];
+    w.entries[w.entry_count++] = {m.x, m.y, m.direction,
+                                  static_cast<uint8_t>(Reliability(w, m.x, m.y)),
+                                  record::kRidgeEnding};
+  }
+  for (int i = 0; i < w.kept_bifurcation_count; ++i) {
+    const Oriented& m = w.kept_bifurcations[i];
+    w.entries[w.entry_count++] = {m.x, m.y, m.direction,
+                                  static_cast<uint8_t>(Reliability(w, m.x, m.y)),
+                                  record::kBifurcation};
+  }
+  if (w.entry_count < kMinFinalMinutiae) return fail(kMinutiaeTooFewFinal);
+
+  // Most reliable first, earliest first on ties.
+  record::RecordContent content;
+  const int keep = w.entry_count < record::kMaxMinutiae ? w.entry_count : record::kMaxMinutiae;
+  bool taken[kMaxEndingCandidates + kMaxBifurcationCandidates] = {};
+  for (int k = 0; k < keep; ++k) {
+    int best = -1;
+    for (int i = 0; i < w.entry_count; ++i) {
+      if (taken[i]) continue;
+      if (best < 0 || w.entries[i].reliability > w.entries[best].reliability) best = i;
+    }
+    taken[best] = true;
+    const Entry& e = w.entries[best];
+    int r = e.reliability;
+    // Trace check: a minutia whose ridge does not run on loses a quarter.
+    if (e.type == record::kRidgeEnding) {
+      if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
+        r = 3 * r / 4;
+      }
+    } else {
+      int dirs[8];
+      const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
+      for (int b = 0; b < branches && b < 3; ++b) {
+        if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) {
+          r = 3 * r / 4;
+          break;
+        }
+      }
+    }
+    record::Minutia& m = content.minutiae[k];
+    m.x = e.x;
+    m.y = e.y;
+    m.direction = e.direction;
+    m.reliability = r;
+    m.type = e.type;
+  }
+  content.count = keep;
+  content.quality = static_cast<uint8_t>(((quality + consistency) / 2) & 0xFF);
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) content.block_mask[r][c] = context.block_mask[r][c];
+  }
+  content.core1_x = context.core1_x;
+  content.core1_y = context.core1_y;
+  content.core2_x = context.core2_x;
+  content.core2_y = context.core2_y;
+  content.core2_marker = context.delta_x == 0 && context.delta_y == 2;
+  content.area_height = 0;
+  content.area_width = 0;
+  record::BuildRecord(content, record);
+  return kMinutiaeOk;
+}
+
+}  // namespace vantrel::extract

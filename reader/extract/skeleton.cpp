@@ -1,0 +1,256 @@
+#include "reader/extract/skeleton.h"
+
+#include <array>
+
+#include "reader/extract/minutiae.h"
+
+namespace vantrel::extract {
+namespace {
+
+constexpr int kStride = kCanvasWidth;
+
+// Across-ridge sample offsets (dx, dy) per direction code 1..8; index 0 unused.
+constexpr int kAcrossDx[9] = {0, 0, 1, 2, 2, 2, 2, 2, 1};
+constexpr int kAcrossDy[9] = {0, 2, 2, 2, 1, 0, -1, -2, -2};
+
+// Thinning deletion sets, indexed by the 8-bit neighbour pattern.
+constexpr int kPassA[] = {
+    3,   5,   7,   13,  15,  20,  22,  24,  28,  30,  48,  52,  54,  56,  60,  62,  65,  67,
+    69,  71,  77,  79,  80,  84,  86,  88,  92,  94,  97,  99,  101, 103, 109, 111, 112, 116,
+    118, 120, 124, 126, 129, 131, 133, 135, 141, 143, 193, 195, 197, 199, 205, 207, 208, 212,
+    214, 216, 220, 222, 225, 227, 229, 231, 237, 239, 240, 244, 246, 248, 252, 254};
+constexpr int kPassB[] = {
+    5,   6,   7,   12,  13,  14,  15,  20,  21,  22,  23,  28,  29,  30,  31,  52,  53,  54,
+    55,  60,  61,  62,  63,  65,  67,  80,  81,  83,  88,  89,  91,  96,  97,  99,  112, 113,
+    115, 120, 121, 123, 133, 135, 141, 143, 149, 151, 157, 159, 181, 183, 189, 191, 192, 193,
+    195, 208, 209, 211, 216, 217, 219, 224, 225, 227, 240, 241, 243, 248, 249, 251};
+
+struct DeletionTables {
+  std::array<bool, 256> pass_a{};
+  std::array<bool, 256> pass_b{};
+};
+
+const DeletionTables& Deletions() {
+  static const DeletionTables tables = [] {
+    DeletionTables t;
+    for (int p : kPassA) t.pass_a[p] = true;
+    for (int p : kPassB) t.pass_b[p] = true;
+    return t;
+  }();
+  return tables;
+}
+
+// Contour directions of hole filling: 0 right, then clockwise on the display.
+constexpr int kContourDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+constexpr int kContourDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+constexpr int kMaxContour = 40;
+
+inline bool Inside(int x, int y) {
+  return x >= 0 && x < kCanvasWidth && y >= 0 && y < kCanvasHeight;
+}
+
+// Pixels outside the canvas read as 0.
+inline uint8_t At(const uint8_t* canvas, int x, int y) {
+  return Inside(x, y) ? canvas[y * kStride + x] : 0;
+}
+
+// Thinning pattern: bit k set when the neighbour in direction index k holds 3. Only
+// called inside the thinning window (rows 6..281, columns 6..249), so all eight
+// neighbours lie on the canvas.
+inline int ThinPattern(const uint8_t* p) {
+  return ((p[1] >> 1) & 1) | (((p[1 - kStride] >> 1) & 1) << 1) | (((p[-kStride] >> 1) & 1) << 2) |
+         (((p[-1 - kStride] >> 1) & 1) << 3) | (((p[-1] >> 1) & 1) << 4) |
+         (((p[-1 + kStride] >> 1) & 1) << 5) | (((p[kStride] >> 1) & 1) << 6) |
+         (((p[1 + kStride] >> 1) & 1) << 7);
+}
+
+}  // namespace
+
+void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext& context) {
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    for (int x = 0; x < kCanvasWidth; ++x) {
+      const int p = y * kStride + x;
+      const int k = context.block_direction[y / kBlockSize][x / kBlockSize];
+      const int v = enhanced[p];
+      uint8_t out = 0;
+      if (k < 1 || k > 8) {
+        out = 0;  // background (or an invalid code) carries no ridge
+      } else if (v > 250) {
+        out = 0;
+      } else if (v < 10) {
+        out = 1;
+      } else {
+        // Samples taken on the flat canvas; beyond either end of it they count as 0.
+        const int offset = kAcrossDy[k] * kStride + kAcrossDx[k];
+        const int plus = p + offset;
+        const int minus = p - offset;
+        const int a = (plus >= 0 && plus < kCanvasBytes) ? enhanced[plus] : 0;
+        const int b = (minus >= 0 && minus < kCanvasBytes) ? enhanced[minus] : 0;
+        out = (a + b - 2 * v >= 0) ? 1 : 0;
+      }
+      binary[p] = out;
+    }
+  }
+}
+
+void FillHoles(uint8_t* binary) {
+  int contour_x[kMaxContour];
+  int contour_y[kMaxContour];
+  for (int y = 8; y <= 279; ++y) {
+    for (int x = 0; x < kCanvasWidth; ++x) {
+      if (binary[y * kStride + x] != 1) continue;
+      if (At(binary, x, y + 1) != 0 || At(binary, x - 1, y + 1) == 0) continue;
+      int count = 0;
+      contour_x[count] = x;
+      contour_y[count] = y;
+      ++count;
+      int cx = x, cy = y, d = 3;
+      bool closed = false;
+      for (;;) {
+        int step = -1;
+        for (int t = 1; t <= 8; ++t) {
+          const int e = (d - t + 16) % 8;
+          if (At(binary, cx + kContourDx[e], cy + kContourDy[e]) != 0) {
+            step = e;
+            break;
+          }
+        }
+        if (step < 0) break;  // cannot happen from a start, whose lower-left is set
+        cx += kContourDx[step];
+        cy += kContourDy[step];
+        d = (step + 4) % 8;
+        if (cx == x && cy == y) {
+          closed = true;
+          break;
+        }
+        if (cy < y || (cy == y && cx < x)) break;  // an earlier start owns this contour
+        if (count == kMaxContour) break;
+        contour_x[count] = cx;
+        contour_y[count] = cy;
+        ++count;
+        if (count == kMaxContour) break;
+      }
+      if (!closed) continue;
+      for (int i = 0; i < count; ++i) {
+        const int qx = contour_x[i], qy = contour_y[i];
+        if (At(binary, qx + 1, qy) != 0) continue;
+        int rx = qx + 1;
+        while (rx < kCanvasWidth && binary[qy * kStride + rx] == 0) ++rx;
+        if (rx >= kCanvasWidth) continue;
+        bool on_contour = false;
+        for (int j = 0; j < count; ++j) {
+          if (contour_x[j] == rx && contour_y[j] == qy) on_contour = true;
+        }
+        if (!on_contour) continue;
+        for (int fx = qx + 1; fx < rx; ++fx) binary[qy * kStride + fx] = 1;
+      }
+    }
+  }
+}
+
+void Thin(uint8_t* canvas) {
+  const DeletionTables& tables = Deletions();
+  constexpr int kFirstRow = 6, kLastRow = 281, kFirstColumn = 6, kLastColumn = 249;
+  // Ridge pixels become 3; column 0 becomes the row marker (0 = changed). Column 0 lies
+  // in the background block column, so nothing of the ridge is lost there.
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    uint8_t* row = canvas + y * kStride;
+    row[0] = 0;
+    for (int x = 1; x < kCanvasWidth; ++x) row[x] = row[x] != 0 ? 3 : 0;
+  }
+  bool changing = true;
+  while (changing) {
+    changing = false;
+    bool start_changed[kCanvasHeight];
+    bool row_changed[kCanvasHeight];
+    for (int y = 0; y < kCanvasHeight; ++y) {
+      start_changed[y] = canvas[y * kStride] != 2;
+      row_changed[y] = false;
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      const std::array<bool, 256>& set = pass == 0 ? tables.pass_a : tables.pass_b;
+      for (int y = kFirstRow; y <= kLastRow; ++y) {
+        if (!start_changed[y] && !start_changed[y - 1] && !start_changed[y + 1]) continue;
+        uint8_t* row = canvas + y * kStride;
+        for (int x = kFirstColumn; x <= kLastColumn; ++x) {
+          if (row[x] != 3) continue;
+          const bool both = pass == 0 ? (row[x - 1] != 0 && row[x + 1] != 0)
+                                      : (row[x - kStride] != 0 && row[x + kStride] != 0);
+          if (both) continue;
+          if (set[ThinPattern(row + x)]) {
+            row[x] = 1;
+            row_changed[y] = true;
+            changing = true;
+          }
+        }
+      }
+    }
+    for (int y = 0; y < kCanvasHeight; ++y) {
+      uint8_t* row = canvas + y * kStride;
+      if (start_changed[y]) {
+        for (int x = 1; x < kCanvasWidth; ++x) {
+          if (row[x] == 1) row[x] = 0;
+        }
+        changing = true;
+      }
+      row[0] = row_changed[y] ? 0 : 2;
+    }
+  }
+  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = canvas[i] & ~2 & 0xFF;
+}
+
+void RemoveSpurs(uint8_t* skeleton) {
+  // A path is erased only when it ends within 8 pixels, so 9 positions suffice; one
+  // more for the junction pixel that may be taken along.
+  constexpr int kMaxSimpleSteps = 7;
+  int path_x[kMaxSimpleSteps + 3];
+  int path_y[kMaxSimpleSteps + 3];
+  for (int y = 8; y <= 279; ++y) {
+    for (int x = 0; x < kCanvasWidth; ++x) {
+      if ((skeleton[y * kStride + x] & 1) == 0) continue;
+      const Neighbours start = NeighbourCode(skeleton, x, y);
+      if (start.count >= 2) continue;
+      int count = 0;
+      path_x[count] = x;
+      path_y[count] = y;
+      ++count;
+      int cx = x, cy = y;
+      uint8_t c = start.code;
+      int simple_steps = 0;
+      bool erase = true;
+      while (c != 0) {
+        const int e = DirectionIndex(c);
+        if (e > 7) {  // several bits left: not a simple path, leave it
+          erase = false;
+          break;
+        }
+        cx += kDirectionDx[e];
+        cy += kDirectionDy[e];
+        const Neighbours next = NeighbourCode(skeleton, cx, cy);
+        if (next.count <= 2) {
+          if (++simple_steps > kMaxSimpleSteps) {
+            erase = false;
+            break;
+          }
+          c = next.code & ~(1 << ((e + 4) % 8)) & 0xFF;
+          path_x[count] = cx;
+          path_y[count] = cy;
+          ++count;
+          continue;
+        }
+        // A junction: the pixel goes too when it only makes a corner of two
+        // ring-adjacent neighbours.
+        if (ThinPairs(next.code).found) {
+          path_x[count] = cx;
+          path_y[count] = cy;
+          ++count;
+        }
+        break;
+      }
+      if (!erase) continue;
+      for (int i = 0; i < count; ++i) skeleton[path_y[i] * kStride + path_x[i]] = 0;
+    }
+  }
+}
+
+}  // namespace vantrel::extract
