@@ -1,0 +1,162 @@
+// Extraction speed and memory on the real fingerprint images.
+//
+// BM_ExtractEveryImage runs ExtractFeature over every image of the fingerprint folders
+// per iteration and reports the median thread CPU time of one extraction (median_us),
+// the mean (mean_us), and, from one extraction under counting allocation hooks, the number of
+// heap allocations and the peak of heap bytes live at once.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "reader/extract/extract_context.h"
+#include "reader/extract/extract_feature.h"
+
+namespace {
+
+// Allocation accounting, switched on around one extraction only.
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+std::atomic<long> g_live{0};
+std::atomic<long> g_peak{0};
+
+// Every block carries its size in front, so that delete knows what to subtract.
+constexpr size_t kHeader = alignof(std::max_align_t);
+
+void* CountedAlloc(size_t size) {
+  auto* raw = static_cast<unsigned char*>(std::malloc(size + kHeader));
+  if (raw == nullptr) return nullptr;
+  *reinterpret_cast<size_t*>(raw) = size;
+  if (g_counting.load(std::memory_order_relaxed)) {
+    ++g_allocations;
+    const long live = g_live += static_cast<long>(size);
+    long peak = g_peak.load();
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+  }
+  return raw + kHeader;
+}
+
+void CountedFree(void* p) {
+  if (p == nullptr) return;
+  auto* raw = static_cast<unsigned char*>(p) - kHeader;
+  if (g_counting.load(std::memory_order_relaxed)) {
+    g_live -= static_cast<long>(*reinterpret_cast<size_t*>(raw));
+  }
+  std::free(raw);
+}
+
+using Image = std::vector<uint8_t>;
+
+std::vector<Image> LoadImages() {
+  std::vector<std::filesystem::path> paths;
+  std::error_code ec;
+  for (const auto& set : std::filesystem::directory_iterator(VANTREL_FINGERPRINTS_DIR, ec)) {
+    if (!set.is_directory()) continue;
+    for (const auto& f : std::filesystem::directory_iterator(set.path(), ec)) {
+      if (f.path().extension() == ".pgm") paths.push_back(f.path());
+    }
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<Image> images;
+  for (const auto& p : paths) {
+    std::ifstream in(p, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, maxval = 0;
+    if (!(in >> magic >> w >> h >> maxval) || magic != "P5" ||
+        w != vantrel::extract::kImageWidth || h != vantrel::extract::kImageHeight) {
+      continue;
+    }
+    in.get();
+    Image image(vantrel::extract::kImageBytes);
+    in.read(reinterpret_cast<char*>(image.data()), vantrel::extract::kImageBytes);
+    if (in.gcount() == vantrel::extract::kImageBytes) images.push_back(std::move(image));
+  }
+  return images;
+}
+
+// CPU time of this thread: the machine is shared, and wall time would count the others.
+double ThreadMicros() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+const std::vector<Image>& Images() {
+  static const std::vector<Image> images = LoadImages();
+  return images;
+}
+
+void BM_ExtractEveryImage(benchmark::State& state) {
+  const auto& images = Images();
+  if (images.empty()) {
+    state.SkipWithError("no fingerprint images in " VANTREL_FINGERPRINTS_DIR);
+    return;
+  }
+  uint8_t record[256];
+  uint16_t length = 0;
+  std::vector<double> micros;
+  int accepted = 0;
+  for (auto _ : state) {
+    accepted = 0;
+    for (const Image& image : images) {
+      const double t0 = ThreadMicros();
+      const int r = vantrel::extract::ExtractFeature(image.data(), record, &length);
+      const double t1 = ThreadMicros();
+      benchmark::DoNotOptimize(record);
+      accepted += r == 0;
+      micros.push_back(t1 - t0);
+    }
+  }
+  std::sort(micros.begin(), micros.end());
+  double total = 0;
+  for (double m : micros) total += m;
+
+  g_allocations = 0;
+  g_live = 0;
+  g_peak = 0;
+  g_counting = true;
+  vantrel::extract::ExtractFeature(images.front().data(), record, &length);
+  g_counting = false;
+
+  state.counters["images"] = static_cast<double>(images.size());
+  state.counters["accepted"] = accepted;
+  state.counters["median_us"] = micros[micros.size() / 2];
+  state.counters["mean_us"] = total / static_cast<double>(micros.size());
+  state.counters["max_us"] = micros.back();
+  state.counters["allocations"] = static_cast<double>(g_allocations.load());
+  state.counters["peak_bytes"] = static_cast<double>(g_peak.load());
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(images.size()));
+}
+BENCHMARK(BM_ExtractEveryImage)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+void* operator new(size_t size) {
+  void* p = CountedAlloc(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](size_t size) {
+  void* p = CountedAlloc(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { CountedFree(p); }
+void operator delete[](void* p) noexcept { CountedFree(p); }
+void operator delete(void* p, size_t) noexcept { CountedFree(p); }
+void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { CountedFree(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { CountedFree(p); }
+
+BENCHMARK_MAIN();

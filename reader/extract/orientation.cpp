@@ -1,0 +1,268 @@
+#include "reader/extract/orientation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "reader/extract/angle.h"
+
+namespace vantrel::extract {
+
+namespace {
+
+constexpr int kContrastMinVariance = 100;
+constexpr int kContrastMean = 120;
+constexpr int kUnitRows = 65;
+constexpr int kUnitColumns = 66;
+constexpr int kSectorRows = 128;
+
+struct DirectionTables {
+  int8_t unit[kUnitRows][kUnitColumns];
+  SectorBounds sector[kSectorRows];
+
+  DirectionTables() {
+    for (int i = 0; i < kUnitRows; ++i) {
+      for (int j = 0; j < kUnitColumns; ++j) {
+        if (i == 0) {
+          unit[i][j] = 0;
+        } else {
+          const double v = 127.0 * i / std::sqrt(static_cast<double>(i * i + j * j));
+          unit[i][j] = static_cast<int8_t>(std::lround(v));
+        }
+      }
+    }
+    const double tan_low = std::tan(22.5 * 3.14159265358979323846 / 180.0);
+    const double tan_high = std::tan(67.5 * 3.14159265358979323846 / 180.0);
+    for (int i = 0; i < kSectorRows; ++i) {
+      sector[i].lower = static_cast<uint8_t>(std::ceil(i * tan_low));
+      const double upper = std::floor(i * tan_high);
+      sector[i].upper = static_cast<uint8_t>(upper > 127.0 ? 127.0 : upper);
+    }
+  }
+};
+
+const DirectionTables& Tables() {
+  static const DirectionTables tables;
+  return tables;
+}
+
+// Least k >= 0 with -64 <= value >> k < 64.
+int ShiftOf(int64_t value) {
+  int k = 0;
+  while ((value >> k) < -64 || (value >> k) >= 64) ++k;
+  return k;
+}
+
+// Counts of the values (-127..127) in a sliding 5 x 5 block window, in 16 coarse and 256
+// fine bins, so that any rank is found by two short scans instead of a sort.
+struct WindowHistogram {
+  uint8_t fine[256] = {};
+  uint8_t coarse[16] = {};
+  int n = 0;
+
+  void Add(int v) {
+    ++fine[v + 128];
+    ++coarse[(v + 128) >> 4];
+    ++n;
+  }
+  void Remove(int v) {
+    --fine[v + 128];
+    --coarse[(v + 128) >> 4];
+    --n;
+  }
+  // The value of rank k (0-based, ascending); k < n.
+  int Rank(int k) const {
+    int bucket = 0;
+    while (k >= coarse[bucket]) k -= coarse[bucket++];
+    int bin = bucket << 4;
+    while (k >= fine[bin]) k -= fine[bin++];
+    return bin - 128;
+  }
+  // The median as the direction smoothing defines it: the middle value, or for an even
+  // count the mean of the two middle ones rounded towards zero.
+  int Median() const {
+    if (n % 2 == 1) return Rank(n / 2);
+    return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
+  }
+};
+
+}  // namespace
+
+int8_t UnitVector(int i, int j) {
+  if (i < 0 || i >= kUnitRows || j < 0 || j >= kUnitColumns) return 0;
+  return Tables().unit[i][j];
+}
+
+SectorBounds SectorBoundsFor(int i) {
+  if (i < 0 || i >= kSectorRows) return {0, 0};
+  return Tables().sector[i];
+}
+
+int64_t ContrastGain(int64_t variance) {
+  if (variance < 1) return 0;
+  const int64_t ratio = 1228800 / variance;
+  return static_cast<int64_t>((std::sqrt(static_cast<double>(ratio)) * 32.0 + 0.5) * 8.0);
+}
+
+void NormaliseContrast(uint8_t* canvas, const ExtractionContext& context) {
+  int64_t histogram[256] = {};
+  int64_t sum = 0;
+  int64_t blocks = 0;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      if (context.block_mask[r][c] != 0) continue;
+      ++blocks;
+      for (int y = 0; y < kBlockSize; ++y) {
+        const uint8_t* row = canvas + (r * kBlockSize + y) * kCanvasWidth + c * kBlockSize;
+        for (int x = 0; x < kBlockSize; ++x) {
+          ++histogram[row[x]];
+          sum += row[x];
+        }
+      }
+    }
+  }
+  const int64_t n = 64 * blocks;
+  int64_t m = 0, v = 0;
+  if (n > 0) {
+    m = sum / n;
+    int64_t squares = 0;
+    for (int h = 0; h < 256; ++h) squares += histogram[h] * (h - m) * (h - m);
+    v = squares / n;
+  }
+  if (v < kContrastMinVariance) return;
+
+  const int64_t k = ContrastGain(v);
+  // The new value depends on the old one only: one table of 256 entries.
+  uint8_t map[256];
+  for (int g = 0; g < 256; ++g) {
+    // >> on a negative value is an arithmetic shift (C++20).
+    const int64_t p = ((g - m) * k >> 13) + kContrastMean;
+    map[g] = static_cast<uint8_t>(std::clamp<int64_t>(p, 0, 255));
+  }
+  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = map[canvas[i]];
+}
+
+DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {
+  const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
+  const int a = static_cast<int>(a_sum >> s);
+  const int c = -static_cast<int>(c_sum >> s);
+  const int abs_a = a < 0 ? -a : a;
+  const int abs_c = c < 0 ? -c : c;
+  int u = UnitVector(abs_a, abs_c);
+  int w = UnitVector(abs_c, abs_a);
+  if (a >= 0) u = -u;
+  if (c >= 0) w = -w;
+  return {u, w};
+}
+
+int QuantiseDirection(int u, int w) {
+  int sector = 0;
+  if (u == 0 && w == 0) {
+    sector = 0;
+  } else if (u == 0) {
+    sector = w > 0 ? 2 : 6;
+  } else if (w == 0) {
+    sector = u > 0 ? 0 : 4;
+  } else {
+    const int abs_u = u < 0 ? -u : u;
+    const int abs_w = w < 0 ? -w : w;
+    const SectorBounds b = SectorBoundsFor(abs_u);
+    sector = abs_w < b.lower ? 0 : (abs_w > b.upper ? 2 : 1);
+    if (u > 0 && w < 0) {
+      sector = (8 - sector) % 8;
+    } else if (u < 0 && w < 0) {
+      sector += 4;
+    } else if (u < 0 && w > 0) {
+      sector = 4 - sector;
+    }
+  }
+  int code = sector + 1;
+  if (u != 0 && w != 0) {
+    // T[|u|][|w|] of the degree table; both are 1..127 here.
+    const int t = AngleOf(w < 0 ? -w : w, u < 0 ? -u : u);
+    if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
+  }
+  return code;
+}
+
+void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
+  const auto& mask = context.block_mask;
+  int8_t u_raw[kBlockRows][kBlockColumns] = {};
+  int8_t w_raw[kBlockRows][kBlockColumns] = {};
+
+  for (int r = 1; r <= 34; ++r) {
+    for (int c = 1; c <= 30; ++c) {
+      if (mask[r][c] != 0) continue;
+      // |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below 2^27, so the
+      // sums are 32-bit sums of 16 x 16-bit products.
+      int32_t gxx = 0, gyy = 0, gxy = 0;
+      for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
+        const uint8_t* up = canvas + (y - 1) * kCanvasWidth + c * kBlockSize;
+        const uint8_t* mid = up + kCanvasWidth;
+        const uint8_t* down = mid + kCanvasWidth;
+        for (int x = 0; x < kBlockSize; ++x) {
+          const auto gx = static_cast<int16_t>(up[x + 1] + 2 * mid[x + 1] + down[x + 1] -
+                                               up[x - 1] - 2 * mid[x - 1] - down[x - 1]);
+          const auto gy = static_cast<int16_t>(down[x - 1] + 2 * down[x] + down[x + 1] -
+                                               up[x - 1] - 2 * up[x] - up[x + 1]);
+          gxx += gx * gx;
+          gyy += gy * gy;
+          gxy += gx * gy;
+        }
+      }
+      const int32_t a_sum = gxx - gyy;
+      const int32_t c_sum = gxy;
+      const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
+      u_raw[r][c] = static_cast<int8_t>(d.u);
+      w_raw[r][c] = static_cast<int8_t>(d.w);
+    }
+  }
+
+  // 5 x 5 median over the foreground blocks of the window. Windows of the blocks in
+  // columns 1 and 30 reach past the block grid; there is no block there, so nothing is
+  // collected from outside it. The window slides along each block row.
+  int u_smooth[kBlockRows][kBlockColumns] = {};
+  int w_smooth[kBlockRows][kBlockColumns] = {};
+  for (int r = 2; r <= 33; ++r) {
+    WindowHistogram uh, wh;
+    auto column = [&](int wc, bool add) {
+      if (wc < 0 || wc >= kBlockColumns) return;
+      for (int wr = r - 2; wr <= r + 2; ++wr) {
+        if (mask[wr][wc] != 0) continue;
+        if (add) {
+          uh.Add(u_raw[wr][wc]);
+          wh.Add(w_raw[wr][wc]);
+        } else {
+          uh.Remove(u_raw[wr][wc]);
+          wh.Remove(w_raw[wr][wc]);
+        }
+      }
+    };
+    for (int wc = -1; wc <= 2; ++wc) column(wc, true);
+    for (int c = 1; c <= 30; ++c) {
+      column(c - 3, false);
+      column(c + 2, true);
+      if (mask[r][c] != 0) continue;
+      u_smooth[r][c] = uh.Median();
+      w_smooth[r][c] = wh.Median();
+    }
+  }
+
+  auto& code = context.block_direction;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      code[r][c] = mask[r][c] != 0
+                       ? 0
+                       : static_cast<uint8_t>(QuantiseDirection(u_smooth[r][c], w_smooth[r][c]));
+    }
+  }
+
+  // The first and last rows of measured blocks have half a median window; take the
+  // direction of the row inside.
+  for (int c = 0; c < kBlockColumns; ++c) {
+    if (code[1][c] != 0) code[1][c] = code[2][c];
+    if (code[34][c] != 0) code[34][c] = code[33][c];
+  }
+}
+
+}  // namespace vantrel::extract
