@@ -1,0 +1,134 @@
+#include "reader/api/capture.h"
+
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "reader/api/dispatch.h"
+#include "reader/api/export_buffers.h"
+#include "reader/api/module_state.h"
+#include "reader/extract/extract_feature.h"
+#include "reader/match/synthesis.h"
+#include "reader/platform/clock.h"
+#include "reader/platform/platform.h"
+
+namespace vantrel::api {
+
+namespace {
+
+platform::Clock& WaitClock() {
+  platform::Clock* clock = platform::Current().clock;
+  return clock != nullptr ? *clock : platform::SystemClock();
+}
+
+// Polls the finger state while the wait is active; marks the wait done when it ends.
+void FingerWaitThread(const links::LinkOps* link) {
+  ModuleState& module = Module();
+  platform::Clock& clock = WaitClock();
+  while (module.finger_wait_active == 1) {
+    int state = -1;
+    try {
+      state = link->FingerState != nullptr ? link->FingerState() : kFailure;
+    } catch (...) {
+      state = kFailure;
+    }
+    if (state == 0) {
+      module.finger_wait_done = 1;
+      return;
+    }
+    clock.SleepMs(kFingerPollMs);
+  }
+  module.finger_wait_done = 1;
+}
+
+}  // namespace
+
+int WaitForFinger(const links::LinkOps& link) {
+  ModuleState& module = Module();
+  platform::Clock& clock = WaitClock();
+  module.finger_wait_active = 1;
+  module.finger_wait_done = 0;
+  module.finger_wait_start_tick = clock.TickMs();
+  std::thread thread;
+  try {
+    thread = std::thread(FingerWaitThread, &link);
+  } catch (const std::system_error&) {
+    module.finger_wait_active = 0;
+    return kFailure;
+  }
+  int result = kOk;
+  while (module.finger_wait_done == 0) {
+    if (module.finger_wait_active == 0) {
+      result = kFailure;  // cancelled
+      break;
+    }
+    module.finger_wait_current_tick = clock.TickMs();
+    if (module.finger_wait_current_tick - module.finger_wait_start_tick > kFingerWaitLimitMs) {
+      module.finger_wait_done = 1;
+      module.finger_wait_active = 0;
+      clock.SleepMs(kWaitPollMs);
+      result = kFailure;
+      break;
+    }
+    // No window messages to dispatch on this system: the wait only sleeps.
+    clock.SleepMs(kWaitPollMs);
+  }
+  // The thread sees the cleared flag at its next poll; waiting for it here means no
+  // thread of an old wait can mark a later wait done.
+  thread.join();
+  if (result != kOk || module.finger_wait_active == 0) return kFailure;
+  return kOk;
+}
+
+int CaptureFeature(const links::LinkOps& link, uint8_t* record, int* length) {
+  if (link.GetImageSize == nullptr || link.ReadImage == nullptr) return kFailure;
+  int width = 0, height = 0;
+  int rc = link.GetImageSize(&width, &height);
+  if (rc != 0) return rc;
+  // The fetch area takes the largest image any link delivers; extraction reads the
+  // first 152 x 200 bytes of it.
+  if (width <= 0 || height <= 0 || width > kImageAreaBytes / height) return kFailure;
+  std::unique_ptr<uint8_t[]> image(new uint8_t[kImageAreaBytes]());
+  rc = link.ReadImage(width, height, image.get(), 0, nullptr, nullptr);
+  if (rc != 0) return rc;
+  uint16_t n = 0;
+  try {
+    if (extract::ExtractFeature(image.get(), record, &n) != 0) return kCaptureExtractFailed;
+  } catch (...) {
+    return kCaptureExtractFailed;
+  }
+  *length = n > kRecordBytes ? kRecordBytes : n;
+  return kOk;
+}
+
+int CaptureTemplate(const links::LinkOps& link, uint8_t* templ, int* length) {
+  uint8_t areas[3][kWorkAreaBytes] = {};
+  int successes = 0;
+  // The code of the last failed capture: when the last attempt succeeded but too few
+  // did, answering its 0 would report success without a template.
+  int last_failure = kFailure;
+  for (int attempt = 0; attempt < kCaptureAttempts && successes < 3; ++attempt) {
+    int n = 0;
+    const int rc = CaptureFeature(link, areas[successes], &n);
+    if (rc == 0) {
+      WaitClock().SleepMs(kPauseAfterCaptureMs);
+      ++successes;
+    } else {
+      last_failure = rc;
+    }
+  }
+  if (successes != 3) return last_failure;
+  uint16_t n = 0;
+  try {
+    if (match::SynthesiseTemplate(areas[0], areas[1], areas[2], templ, &n) != 0) {
+      return kSynthesisFailed;
+    }
+  } catch (...) {
+    return kSynthesisFailed;
+  }
+  *length = n > kRecordBytes ? kRecordBytes : n;
+  return kOk;
+}
+
+}  // namespace vantrel::api

@@ -1,0 +1,45 @@
+# Fails unless the shared library defines exactly the FPI names of the public header and
+# nothing else but what the toolchain adds.
+# Arguments: -DLIBRARY=<path to libVantrel.so> -DHEADER=<path to vantrel.h> -DNM=<nm>
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
+                OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+
+set(toolchain_names _init _fini __bss_start _edata _end __bss_end__ __bss_start__
+    __end__ _bss_end__ __data_start data_start _IO_stdin_used)
+string(REPLACE "\n" ";" lines "${listing}")
+set(exported)
+set(strays)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ @]+)")
+    set(name "${CMAKE_MATCH_1}")
+    if(name MATCHES "^FPI")
+      list(APPEND exported "${name}")
+    elseif(NOT name IN_LIST toolchain_names AND NOT name MATCHES "^(VANTREL|GLIBC|GCC)_")
+      list(APPEND strays "${name}")
+    endif()
+  endif()
+endforeach()
+if(strays)
+  list(LENGTH strays n)
+  list(SUBLIST strays 0 20 shown)
+  message(FATAL_ERROR "${n} symbols besides FPI... are exported, e.g.: ${shown}")
+endif()
+
+file(READ "${HEADER}" header)
+string(REGEX MATCHALL "int (FPI[A-Za-z0-9_]+)\\(" declared "${header}")
+list(TRANSFORM declared REPLACE "int (FPI[A-Za-z0-9_]+)\\(" "\\1")
+list(SORT declared)
+list(SORT exported)
+list(LENGTH declared declared_count)
+if(NOT declared_count EQUAL 50)
+  message(FATAL_ERROR "the header declares ${declared_count} FPI functions, not 50")
+endif()
+if(NOT declared STREQUAL exported)
+  message(FATAL_ERROR "exported FPI names differ from the header:\n"
+                      "  header:   ${declared}\n  exported: ${exported}")
+endif()
+message(STATUS "libVantrel exports exactly the ${declared_count} FPI functions")
