@@ -1,0 +1,112 @@
+// Speed of the matcher core and of template synthesis on real records (synthetic ones
+// when the image folder or extraction is not available).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reader/extract/extract_feature.h"
+#include "reader/extract/record.h"
+#include "reader/match/matcher.h"
+#include "reader/match/synthesis.h"
+
+namespace {
+
+using Record = std::vector<uint8_t>;
+
+bool ReadPgm(const std::string& path, std::vector<uint8_t>& pixels) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char magic[3] = {};
+  int w = 0, h = 0, maxval = 0;
+  const bool ok = std::fscanf(f, "%2s %d %d %d", magic, &w, &h, &maxval) == 4 &&
+                  std::string(magic) == "P5" && w == 152 && h == 200 && maxval == 255;
+  std::fgetc(f);
+  pixels.assign(152 * 200, 0);
+  const bool read = ok && std::fread(pixels.data(), 1, pixels.size(), f) == pixels.size();
+  std::fclose(f);
+  return read;
+}
+
+// Sealed records of impressions 1..8 of the first fingers of DB1, in finger order.
+const std::vector<Record>& RealRecords() {
+  static const std::vector<Record> records = [] {
+    std::vector<Record> out;
+    std::vector<uint8_t> image;
+    for (int finger = 101; finger <= 110; ++finger)
+      for (int impression = 1; impression <= 8; ++impression) {
+        const std::string path = std::string(VANTREL_FINGERPRINTS_DIR) + "/FVC2002_DB1_B/" +
+                                 std::to_string(finger) + "_" + std::to_string(impression) + ".pgm";
+        if (!ReadPgm(path, image)) continue;
+        Record r(256);
+        uint16_t length = 0;
+        if (vantrel::extract::ExtractFeature(image.data(), r.data(), &length) == 0) out.push_back(r);
+      }
+    return out;
+  }();
+  return records;
+}
+
+std::vector<Record> Unsealed(const std::vector<Record>& sealed) {
+  std::vector<Record> out;
+  for (const Record& s : sealed) {
+    Record r(256);
+    if (vantrel::record::UnsealCopy(s.data(), r.data()) == 0) out.push_back(r);
+  }
+  return out;
+}
+
+void BM_MatchCore(benchmark::State& state) {
+  const std::vector<Record> records = Unsealed(RealRecords());
+  if (records.size() < 2) {
+    state.SkipWithError("no real records (images or extraction missing)");
+    return;
+  }
+  size_t i = 0, j = 1;
+  int64_t total = 0;
+  for (auto _ : state) {
+    vantrel::match::Alignment alignment;
+    total += vantrel::match::MatchCore(records[i].data(), records[j].data(), alignment);
+    benchmark::DoNotOptimize(total);
+    if (++j == records.size()) {
+      j = 0;
+      if (++i == records.size()) i = 0;
+    }
+  }
+  state.counters["comparisons_per_second"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MatchCore);
+
+void BM_SynthesiseTemplate(benchmark::State& state) {
+  const std::vector<Record>& records = RealRecords();
+  if (records.size() < 8) {
+    state.SkipWithError("no real records (images or extraction missing)");
+    return;
+  }
+  // Impressions 1-3 of the first finger that synthesises.
+  size_t start = 0;
+  uint8_t out[256];
+  uint16_t length = 0;
+  for (; start + 2 < records.size(); start += 8)
+    if (vantrel::match::SynthesiseTemplate(records[start].data(), records[start + 1].data(),
+                                           records[start + 2].data(), out, &length) == 0)
+      break;
+  if (start + 2 >= records.size()) {
+    state.SkipWithError("no finger synthesises");
+    return;
+  }
+  for (auto _ : state) {
+    const int rc = vantrel::match::SynthesiseTemplate(
+        records[start].data(), records[start + 1].data(), records[start + 2].data(), out, &length);
+    benchmark::DoNotOptimize(rc);
+  }
+}
+BENCHMARK(BM_SynthesiseTemplate)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,569 @@
+// Template synthesis: choose a base capture, align the other two onto it with the
+// matcher, merge what the captures share, add what only one of them could have seen,
+// centre the result and seal it.
+#include "reader/match/synthesis.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "reader/extract/record.h"
+#include "reader/match/matcher.h"
+
+namespace vantrel::match {
+
+namespace {
+
+constexpr int kMaxMinutiae = record::kMaxMinutiae;
+constexpr int kMaxTriples = kMaxPairs + 1;
+// Triples, three pair merges and every single-capture minutia, before the cut at 50.
+constexpr int kMergeRoom = kMaxTriples + 3 * (kMaxPairs + 1) + 3 * kMaxMinutiae;
+
+using CanvasEntry = MergedEntry;
+
+struct Capture {
+  record::DecodedRecord record;
+  int n = 0;
+  int area_width = 256, area_height = 288;
+  CanvasEntry canvas[kMaxMinutiae];
+  bool on_canvas[kMaxMinutiae] = {};
+  uint8_t hull[kHullRows][kHullColumns];
+};
+
+void ReadCapture(const uint8_t* bytes, Capture& c) {
+  record::DecodeRecord(bytes, c.record);
+  c.n = (bytes[0] == record::kFormat && c.record.usable >= 0 && c.record.usable <= kMaxMinutiae)
+            ? c.record.usable : 0;
+  c.area_height = bytes[4] == 0 ? 288 : bytes[4] * 8;
+  c.area_width = bytes[5] == 0 ? 256 : bytes[5] * 8;
+  // The direction field has 9 bits; a value past 359 would otherwise reach the template.
+  for (int i = 0; i < c.n; ++i) c.record.minutiae[i].direction %= 360;
+}
+
+int64_t Cross(int ax, int ay, int bx, int by, int cx, int cy) {
+  return int64_t{bx - ax} * (cy - ay) - int64_t{cx - ax} * (by - ay);
+}
+
+void SetCell(uint8_t grid[kHullRows][kHullColumns], int rows, int columns, int row, int column) {
+  if (row < 0 || row >= rows || column < 0 || column >= columns) return;
+  grid[row][column] = 0;
+}
+
+void DrawEdge(uint8_t grid[kHullRows][kHullColumns], int rows, int columns, int px0, int py0,
+              int px1, int py1) {
+  const int x0 = px0 / 8, y0 = py0 / 8, x1 = px1 / 8, y1 = py1 / 8;
+  const int dx = x1 - x0, dy = y1 - y0;
+  const int length = FloorRoot(int64_t{dx} * dx + int64_t{dy} * dy);
+  for (int i = 0; i < length; ++i)
+    SetCell(grid, rows, columns, y0 + (i * dy) / length, x0 + (i * dx) / length);
+}
+
+// A pair of a base-side list and an other-side list, as in an alignment record.
+int FirstIndexOf(const uint8_t* list, int count, int value) {
+  for (int k = 0; k < count; ++k)
+    if (list[k] == value) return k;
+  return -1;
+}
+
+bool Contains(const uint8_t* list, int count, int value) {
+  return FirstIndexOf(list, count, value) >= 0;
+}
+
+// Drops whatever an alignment record says that does not name real minutiae, so that
+// nothing below ever indexes past a capture.
+void CheckAlignment(Alignment& r, int na, int nb) {
+  if (r.reference_a >= na || r.reference_b >= nb) {
+    r.reference_a = kNoReference;
+    r.reference_b = kNoReference;
+  }
+  int count = r.pair_count > kMaxPairs ? kMaxPairs : r.pair_count;
+  for (int k = 0; k < count; ++k)
+    if (r.pairs_a[k] >= na || r.pairs_b[k] >= nb) {
+      count = k;
+      break;
+    }
+  r.pair_count = static_cast<uint8_t>(count);
+}
+
+bool HasReference(const Alignment& r) { return r.reference_a != kNoReference; }
+
+// Pair augmentation: minutiae the matcher left unpaired that land on each other on the
+// canvas.
+void AugmentPairs(Alignment& r, const Capture& x, const Capture& y) {
+  for (int i = 0; i < x.n; ++i) {
+    if (!x.on_canvas[i] || i == r.reference_a || Contains(r.pairs_a, r.pair_count, i)) continue;
+    for (int j = 0; j < y.n; ++j) {
+      if (r.pair_count >= kMaxPairs) return;
+      if (!y.on_canvas[j] || j == r.reference_b) continue;
+      if (Contains(r.pairs_b, r.pair_count, j)) continue;  // re-read as the list grows
+      const int dx = x.canvas[i].x - y.canvas[j].x, dy = x.canvas[i].y - y.canvas[j].y;
+      const int d = NearestRoot(int64_t{dx} * dx + int64_t{dy} * dy);
+      const int delta = CircularDifference(x.canvas[i].direction, y.canvas[j].direction);
+      if (d <= 8 && d + delta <= 24) {
+        r.pairs_a[r.pair_count] = static_cast<uint8_t>(i);
+        r.pairs_b[r.pair_count] = static_cast<uint8_t>(j);
+        ++r.pair_count;
+      }
+    }
+  }
+}
+
+CanvasEntry MergeTwo(const CanvasEntry& p, const CanvasEntry& q) {
+  CanvasEntry e;
+  e.x = (p.x + q.x) / 2;
+  e.y = (p.y + q.y) / 2;
+  e.direction = MeanOfTwo(p.direction, q.direction);
+  e.reliability = std::max(p.reliability, q.reliability);
+  e.type = (p.type == 1 || q.type == 1) ? 1 : 0;
+  return e;
+}
+
+CanvasEntry MergeThree(const CanvasEntry& p, const CanvasEntry& q, const CanvasEntry& r) {
+  CanvasEntry e;
+  e.x = (p.x + q.x + r.x) / 3;
+  e.y = (p.y + q.y + r.y) / 3;
+  e.direction = MeanOfThree(p.direction, q.direction, r.direction);
+  e.reliability = std::max({p.reliability, q.reliability, r.reliability});
+  if (e.reliability < 15) ++e.reliability;
+  e.type = (p.type + q.type + r.type) >= 2 ? 1 : 0;
+  return e;
+}
+
+// The link between two captures for the single-capture test: the canvas shift that
+// takes X's reference onto Y's. Without a usable reference pair the canvas positions
+// are compared as they stand (shift 0): both captures are already on the base's frame.
+struct Link {
+  int dx = 0, dy = 0;
+};
+
+Link MakeLink(const Capture& x, int rx, const Capture& y, int ry) {
+  Link link;
+  if (rx == kNoReference || ry == kNoReference || rx >= x.n || ry >= y.n) return link;
+  if (!x.on_canvas[rx] || !y.on_canvas[ry]) return link;
+  link.dx = y.canvas[ry].x - x.canvas[rx].x;
+  link.dy = y.canvas[ry].y - x.canvas[rx].y;
+  return link;
+}
+
+bool OutsideHull(const CanvasEntry& m, const Link& link, const Capture& y, int l, int h) {
+  const int column = (link.dx + m.x - l) / 8;  // truncating, as the merge always did
+  const int row = (link.dy + m.y - h) / 8;
+  if (column < 0 || column > kHullColumns - 1 || row < 0 || row > kHullRows - 1) return true;
+  return y.hull[row][column] == 1;
+}
+
+struct Work {
+  Capture captures[3];  // base, first other, second other
+};
+
+}  // namespace
+
+int MeanOfTwo(int p, int q) {
+  if (std::abs(p - q) <= 180) return (p + q) / 2;
+  const int a = p > 180 ? p - 360 : p, b = q > 180 ? q - 360 : q;
+  int m = (a + b) / 2;
+  if (m < 0) m += 360;
+  return m;
+}
+
+int MeanOfThree(int p, int q, int r) {
+  if (std::abs(p - q) + std::abs(q - r) + std::abs(p - r) <= 180) return (p + q + r) / 3;
+  const int a = p > 180 ? p - 360 : p, b = q > 180 ? q - 360 : q, c = r > 180 ? r - 360 : r;
+  int m = (a + b + c) / 3;
+  if (m < 0) m += 360;
+  return m;
+}
+
+void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_height,
+                  uint8_t grid[kHullRows][kHullColumns]) {
+  std::memset(grid, 1, kHullRows * kHullColumns);
+  const int rows = std::clamp(area_height / 8, 0, kHullRows);
+  const int columns = std::clamp(area_width / 8, 0, kHullColumns);
+  if (n <= 0 || rows == 0 || columns == 0) return;
+  if (n > kMaxMinutiae) n = kMaxMinutiae;
+
+  struct P {
+    int x, y;
+  };
+  P pts[kMaxMinutiae];
+  for (int i = 0; i < n; ++i) pts[i] = P{xs[i], ys[i]};
+  std::stable_sort(pts, pts + n, [](const P& a, const P& b) {
+    return a.y != b.y ? a.y < b.y : a.x < b.x;
+  });
+
+  // Degenerate hulls: a single point marks its own cell; points on one line draw the
+  // segment between the two extreme points, there and back.
+  int k1 = 1;
+  while (k1 < n && pts[k1].x == pts[0].x && pts[k1].y == pts[0].y) ++k1;
+  if (k1 >= n) {
+    SetCell(grid, rows, columns, pts[0].y / 8, pts[0].x / 8);
+  } else {
+    int k2 = k1 + 1;
+    while (k2 < n && Cross(pts[0].x, pts[0].y, pts[k1].x, pts[k1].y, pts[k2].x, pts[k2].y) == 0) ++k2;
+    if (k2 >= n) {
+      DrawEdge(grid, rows, columns, pts[0].x, pts[0].y, pts[n - 1].x, pts[n - 1].y);
+      DrawEdge(grid, rows, columns, pts[n - 1].x, pts[n - 1].y, pts[0].x, pts[0].y);
+    } else {
+      // Melkman over the ordered points. Points sorted by y then x form a simple chain,
+      // which is what the algorithm needs. The collinear run before the first turn
+      // contributes only its far end, pts[k2 - 1].
+      constexpr int kRoom = 2 * kMaxMinutiae + 8;
+      P d[kRoom];
+      int bottom = kMaxMinutiae + 2, top = bottom + 3;
+      const P p0 = pts[0], p1 = pts[k2 - 1], p2 = pts[k2];
+      d[bottom] = p2;
+      d[top] = p2;
+      if (Cross(p0.x, p0.y, p1.x, p1.y, p2.x, p2.y) > 0) {
+        d[bottom + 1] = p0;
+        d[bottom + 2] = p1;
+      } else {
+        d[bottom + 1] = p1;
+        d[bottom + 2] = p0;
+      }
+      const auto left = [&](const P& a, const P& b, const P& c) {
+        return Cross(a.x, a.y, b.x, b.y, c.x, c.y) > 0;
+      };
+      for (int i = k2 + 1; i < n; ++i) {
+        const P p = pts[i];
+        if (left(d[bottom], d[bottom + 1], p) && left(d[top - 1], d[top], p)) continue;
+        while (top - bottom > 2 && !left(d[bottom], d[bottom + 1], p)) ++bottom;
+        if (bottom <= 0) break;  // cannot happen with at most 50 points; never write outside
+        d[--bottom] = p;
+        while (top - bottom > 2 && !left(d[top - 1], d[top], p)) --top;
+        if (top >= kRoom - 1) break;
+        d[++top] = p;
+      }
+      for (int i = bottom; i < top; ++i)
+        DrawEdge(grid, rows, columns, d[i].x, d[i].y, d[i + 1].x, d[i + 1].y);
+    }
+  }
+
+  // Fill each inner row between its first and last drawn cell, searched from the middle.
+  const int w = columns;
+  for (int row = 1; row < rows - 1; ++row) {
+    int i = w / 2 + 1;
+    for (int c = 0; c <= w / 2 && c < w; ++c)
+      if (grid[row][c] == 0) {
+        i = c;
+        break;
+      }
+    int j = w / 2 - 1;
+    for (int c = w - 1; c >= std::max(0, w / 2 - 2); --c)
+      if (grid[row][c] == 0) {
+        j = c;
+        break;
+      }
+    for (int c = std::max(i, 0); c <= j && c < w; ++c) grid[row][c] = 0;
+  }
+}
+
+int CentreMerged(const MergedEntry* entries, int count, MergedEntry* out) {
+  if (entries == nullptr || out == nullptr || count <= 0) return 0;
+  int64_t sum_x = 0, sum_y = 0;
+  for (int e = 0; e < count; ++e) {
+    sum_x += entries[e].x;
+    sum_y += entries[e].y;
+  }
+  const int mean_x = static_cast<int>(sum_x / count), mean_y = static_cast<int>(sum_y / count);
+  int n = 0;
+  for (int e = 0; e < count && n < kMaxMinutiae; ++e) {
+    const int x = entries[e].x - mean_x, y = entries[e].y - mean_y;
+    if (x < -119 || x > 119 || y < -135 || y > 135) continue;
+    out[n] = entries[e];
+    out[n].x = x + 128;
+    out[n].y = y + 144;
+    ++n;
+  }
+  return n;
+}
+
+void GrowHullMap(uint8_t grid[kHullRows][kHullColumns]) {
+  for (int pass = 0; pass < 2; ++pass) {
+    uint8_t before[kHullRows][kHullColumns];
+    std::memcpy(before, grid, sizeof(before));
+    for (int r = 1; r <= kHullRows - 2; ++r)
+      for (int c = 1; c <= kHullColumns - 2; ++c) {
+        if (before[r][c] != 1) continue;
+        int ones = 0;
+        for (int dr = -1; dr <= 1; ++dr)
+          for (int dc = -1; dc <= 1; ++dc)
+            if ((dr != 0 || dc != 0) && before[r + dr][c + dc] == 1) ++ones;
+        if (ones < 8) grid[r][c] = 0;
+      }
+  }
+}
+
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
+                       SynthesisReport* report) {
+  SynthesisReport local;
+  SynthesisReport& rep = report ? *report : local;
+  rep = SynthesisReport{};
+  const uint8_t* inputs[3] = {r1, r2, r3};
+  if (r1 == nullptr || r2 == nullptr || r3 == nullptr || out == nullptr)
+    return kSynthesisNoAgreement;
+
+  // The base is the first capture that scores at least 50 against both others.
+  Alignment R1, R2, R3;
+  static constexpr int kOrder[3][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}};
+  int chosen = -1;
+  for (int option = 0; option < 3 && chosen < 0; ++option) {
+    const int* o = kOrder[option];
+    const int first = MatchCore(inputs[o[0]], inputs[o[1]], R1);
+    const int second = MatchCore(inputs[o[0]], inputs[o[2]], R2);
+    rep.scores[2 * option] = first;
+    rep.scores[2 * option + 1] = second;
+    if (first >= kBaseAgreement && second >= kBaseAgreement) chosen = option;
+  }
+  if (chosen < 0) return kSynthesisNoAgreement;
+  const int* order = kOrder[chosen];
+  rep.base = order[0];
+
+  const auto work = std::make_unique<Work>();  // about 14 KB: kept off the caller's stack
+  Capture& base = work->captures[0];
+  Capture& first = work->captures[1];
+  Capture& second = work->captures[2];
+  for (int k = 0; k < 3; ++k) ReadCapture(inputs[order[k]], work->captures[k]);
+  CheckAlignment(R1, base.n, first.n);
+  CheckAlignment(R2, base.n, second.n);
+
+  // Hull maps, each capture in its own frame.
+  for (Capture& c : work->captures) {
+    int xs[kMaxMinutiae], ys[kMaxMinutiae];
+    for (int i = 0; i < c.n; ++i) {
+      xs[i] = c.record.minutiae[i].x;
+      ys[i] = c.record.minutiae[i].y;
+    }
+    BuildHullMap(xs, ys, c.n, c.area_width, c.area_height, c.hull);
+  }
+
+  // Merge canvas, one frame of margin on each side of the base.
+  const int l = std::max(first.area_width, second.area_width);
+  const int h = std::max(first.area_height, second.area_height);
+  const int canvas_width = base.area_width + 2 * l, canvas_height = base.area_height + 2 * h;
+  const auto on_canvas = [&](const CanvasEntry& e) {
+    return e.x >= 0 && e.x < canvas_width && e.y >= 0 && e.y < canvas_height;
+  };
+  for (int i = 0; i < base.n; ++i) {
+    const record::Minutia& m = base.record.minutiae[i];
+    base.canvas[i] = CanvasEntry{m.x + l, m.y + h, m.direction, m.reliability, m.type};
+    base.on_canvas[i] = on_canvas(base.canvas[i]);
+  }
+
+  // The other captures through their alignment with the base. A minutia that
+  // falls off the canvas keeps its index but takes part in nothing afterwards.
+  const Alignment* links[2] = {&R1, &R2};
+  for (int k = 0; k < 2; ++k) {
+    Capture& c = work->captures[k + 1];
+    const Alignment& r = *links[k];
+    if (!HasReference(r) || !base.on_canvas[r.reference_a]) continue;  // all off canvas
+    const CanvasEntry& rb = base.canvas[r.reference_a];
+    const record::Minutia& ro = c.record.minutiae[r.reference_b];
+    const Transform t = MakeTransform(ro.x, ro.y, rb.x - ro.x, rb.y - ro.y,
+                                      NormaliseRotation(ro.direction - rb.direction));
+    for (int i = 0; i < c.n; ++i) {
+      const record::Minutia& m = c.record.minutiae[i];
+      const Point p = ApplyTransform(t, m.x, m.y, m.direction);
+      c.canvas[i] = CanvasEntry{p.x, p.y, p.direction, m.reliability, m.type};
+      c.on_canvas[i] = on_canvas(c.canvas[i]);
+    }
+  }
+
+  // The two other captures against each other, in their own frames.
+  MatchCore(inputs[order[1]], inputs[order[2]], R3);
+  CheckAlignment(R3, first.n, second.n);
+  const int third_pairs = R3.pair_count;
+  rep.third_pairs = third_pairs;
+
+  // Pair augmentation.
+  AugmentPairs(R1, base, first);
+  AugmentPairs(R2, base, second);
+  if (third_pairs > 0) AugmentPairs(R3, first, second);
+
+  // Triples (base, first other, second other). A triple needs all three on the
+  // canvas; one with a member off it is not formed.
+  int triples[kMaxTriples][3];
+  int triple_count = 0;
+  const auto add_triple = [&](int i, int j, int k) {
+    if (triple_count >= kMaxTriples) return;
+    if (!base.on_canvas[i] || !first.on_canvas[j] || !second.on_canvas[k]) return;
+    triples[triple_count][0] = i;
+    triples[triple_count][1] = j;
+    triples[triple_count][2] = k;
+    ++triple_count;
+  };
+  if (third_pairs > 0 && HasReference(R1) && HasReference(R2)) {
+    if (R1.reference_a == R2.reference_a) {
+      add_triple(R1.reference_a, R1.reference_b, R2.reference_b);
+    } else {
+      const int at = FirstIndexOf(R2.pairs_a, R2.pair_count, R1.reference_a);
+      if (at >= 0) add_triple(R1.reference_a, R1.reference_b, R2.pairs_b[at]);
+    }
+    for (int p = 0; p < R1.pair_count; ++p) {
+      const int i = R1.pairs_a[p], j = R1.pairs_b[p];
+      if (i == R2.reference_a) {
+        add_triple(i, j, R2.reference_b);
+      } else {
+        const int at = FirstIndexOf(R2.pairs_a, R2.pair_count, i);
+        if (at >= 0) add_triple(i, j, R2.pairs_b[at]);
+      }
+    }
+  }
+  rep.triples = triple_count;
+  bool in_triple[3][kMaxMinutiae] = {};
+  for (int t = 0; t < triple_count; ++t)
+    for (int k = 0; k < 3; ++k) in_triple[k][triples[t][k]] = true;
+
+  // The merged list.
+  CanvasEntry merged[kMergeRoom];
+  int count = 0;
+  for (int t = 0; t < triple_count; ++t)
+    merged[count++] = MergeThree(base.canvas[triples[t][0]], first.canvas[triples[t][1]],
+                                 second.canvas[triples[t][2]]);
+
+  // used[k][i]: minutia i of capture k went into a pair merge.
+  bool used[3][kMaxMinutiae] = {};
+  bool used_with_first[kMaxMinutiae] = {}, used_with_second[kMaxMinutiae] = {};
+  bool used_in_third[kMaxMinutiae] = {};
+  const auto merge_pairs = [&](const Alignment& r, int xi, int yi, int guard_side,
+                               bool* remembered) {
+    const Capture& x = work->captures[xi];
+    const Capture& y = work->captures[yi];
+    const int guard_capture = guard_side == 0 ? xi : yi;
+    const auto merge_one = [&](int i, int j) {
+      const int guarded = guard_side == 0 ? i : j;
+      if (in_triple[guard_capture][guarded]) return;
+      if (!x.on_canvas[i] || !y.on_canvas[j]) return;
+      merged[count++] = MergeTwo(x.canvas[i], y.canvas[j]);
+      remembered[i] = true;
+      used[xi][i] = true;
+      used[yi][j] = true;
+    };
+    if (HasReference(r)) merge_one(r.reference_a, r.reference_b);
+    for (int p = 0; p < r.pair_count; ++p) merge_one(r.pairs_a[p], r.pairs_b[p]);
+  };
+  merge_pairs(R1, 0, 1, 0, used_with_first);
+  merge_pairs(R2, 0, 2, 0, used_with_second);
+  merge_pairs(R3, 1, 2, 1, used_in_third);
+
+  if (R3.pair_count == 0) {
+    // Duplicate removal: with no link between the two others, a base minutia matched in
+    // both alignments appears twice. A removed entry is marked by x + y = 0.
+    for (int e = 0; e < count; ++e) {
+      if (merged[e].x + merged[e].y == 0) continue;
+      for (int f = 0; f < count; ++f) {
+        if (f == e || merged[f].x + merged[f].y == 0) continue;
+        const int dx = merged[e].x - merged[f].x, dy = merged[e].y - merged[f].y;
+        const int d = NearestRoot(int64_t{dx} * dx + int64_t{dy} * dy);
+        const int delta = CircularDifference(merged[e].direction, merged[f].direction);
+        if (d + delta > 12) continue;
+        merged[e].x = (merged[e].x + merged[f].x) / 2;
+        merged[e].y = (merged[e].y + merged[f].y) / 2;
+        merged[e].direction = MeanOfTwo(merged[e].direction, merged[f].direction);
+        merged[e].reliability = std::max(merged[e].reliability, merged[f].reliability);
+        merged[f].x = 0;
+        merged[f].y = 0;
+      }
+    }
+    int kept = 0;
+    for (int e = 0; e < count; ++e)
+      if (merged[e].x + merged[e].y != 0) merged[kept++] = merged[e];
+    count = kept;
+  }
+  if (count > kMaxMinutiae) count = kMaxMinutiae;  // shared minutiae alone fill the template
+  rep.merged = count;
+
+  // Minutiae only one capture saw, kept when they lie outside both other hulls.
+  if (count < kMaxMinutiae) {
+    const int singles_start = count;
+    Link link[3][3];
+    link[0][1] = MakeLink(base, R1.reference_a, first, R1.reference_b);
+    link[1][0] = MakeLink(first, R1.reference_b, base, R1.reference_a);
+    link[0][2] = MakeLink(base, R2.reference_a, second, R2.reference_b);
+    link[2][0] = MakeLink(second, R2.reference_b, base, R2.reference_a);
+    link[1][2] = MakeLink(first, R3.reference_a, second, R3.reference_b);
+    link[2][1] = MakeLink(second, R3.reference_b, first, R3.reference_a);
+    for (int x = 0; x < 3; ++x) {
+      const Capture& c = work->captures[x];
+      for (int i = 0; i < c.n; ++i) {
+        if (!c.on_canvas[i] || in_triple[x][i] || used[x][i]) continue;
+        if (x == 0 && (used_with_first[i] || used_with_second[i])) continue;
+        if (x == 1 && (Contains(R1.pairs_b, R1.pair_count, i) || used_in_third[i])) continue;
+        if (x == 2 && (Contains(R2.pairs_b, R2.pair_count, i) ||
+                       Contains(R3.pairs_b, R3.pair_count, i)))
+          continue;
+        bool keep = true;
+        for (int y = 0; y < 3 && keep; ++y)
+          if (y != x && !OutsideHull(c.canvas[i], link[x][y], work->captures[y], l, h)) keep = false;
+        if (keep && count < kMergeRoom) merged[count++] = c.canvas[i];
+      }
+    }
+    rep.singles = count - singles_start;
+    if (count > kMaxMinutiae) {
+      // Exchange selection over the single-capture entries only, most reliable first.
+      for (int p = singles_start; p < count; ++p)
+        for (int q = p + 1; q < count; ++q)
+          if (merged[q].reliability > merged[p].reliability) std::swap(merged[p], merged[q]);
+      count = kMaxMinutiae;
+    }
+  }
+  rep.listed = count;
+
+  // Centring. An empty merge has no centre: it is refused, never divided by.
+  if (count == 0) return kSynthesisNoAgreement;
+  MergedEntry centred[kMaxMinutiae];
+  const int n = CentreMerged(merged, count, centred);
+  record::RecordContent content;
+  for (int i = 0; i < n; ++i) {
+    record::Minutia& m = content.minutiae[i];
+    m.x = centred[i].x;
+    m.y = centred[i].y;
+    m.direction = centred[i].direction;
+    m.reliability = centred[i].reliability;
+    m.type = centred[i].type;
+  }
+  rep.kept = n;
+  // Every minutia fell outside the window: a template without minutiae matches nothing,
+  // so it is refused like an empty merge.
+  if (n == 0) return kSynthesisNoAgreement;
+
+  // Background map around the kept minutiae, grown by two cells.
+  int xs[kMaxMinutiae], ys[kMaxMinutiae];
+  for (int i = 0; i < n; ++i) {
+    xs[i] = content.minutiae[i].x;
+    ys[i] = content.minutiae[i].y;
+  }
+  uint8_t grid[kHullRows][kHullColumns];
+  BuildHullMap(xs, ys, n, 256, 288, grid);
+  GrowHullMap(grid);
+
+  // The template record, no cores, area 256 x 288.
+  content.count = n;
+  content.quality = std::max({inputs[0][2], inputs[1][2], inputs[2][2]});
+  std::memcpy(content.block_mask, grid, sizeof(grid));
+  content.core1_x = content.core1_y = content.core2_x = content.core2_y = 0;
+  content.core2_marker = false;
+  content.area_height = content.area_width = 0;
+  record::BuildRecord(content, out);
+  return kSynthesisOk;
+}
+
+int SynthesiseTemplate(const uint8_t* f1, const uint8_t* f2, const uint8_t* f3, uint8_t* out,
+                       uint16_t* length, SynthesisReport* report) {
+  if (report) *report = SynthesisReport{};
+  if (f1 == nullptr || f2 == nullptr || f3 == nullptr) return kSynthesisUnsealFailed;
+  uint8_t r[3][record::kRecordBytes];
+  const uint8_t* sealed[3] = {f1, f2, f3};
+  for (int k = 0; k < 3; ++k)
+    if (record::UnsealCopy(sealed[k], r[k]) != 0) return kSynthesisUnsealFailed;
+  if (out == nullptr || length == nullptr) return kSynthesisNoAgreement;
+  uint8_t result[record::kRecordBytes];
+  const int rc = SynthesiseUnsealed(r[0], r[1], r[2], result, report);
+  if (rc != kSynthesisOk) return rc;
+  if (record::SealRecord(result) != 0) return kSynthesisNoAgreement;
+  std::memcpy(out, result, sizeof(result));
+  *length = record::kRecordBytes;
+  return kSynthesisOk;
+}
+
+}  // namespace vantrel::match

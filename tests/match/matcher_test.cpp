@@ -1,0 +1,390 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "match_support.h"
+#include "reader/extract/record_text.h"
+#include "reader/match/matcher.h"
+
+namespace vantrel::match {
+namespace {
+
+using testing::Bytes;
+using testing::M;
+using testing::MakeRecord;
+
+// A bifurcation with n ridge-ending neighbours at distance r, in the directions given.
+// The neighbours are further than 90 px from each other, so only the centre can reach a
+// similarity of 80.
+std::vector<M> Star(int cx, int cy, int centre_direction, const std::vector<int>& angles,
+                    int r = 80) {
+  std::vector<M> out{{cx, cy, centre_direction, 10, 1}};
+  for (int a : angles) {
+    const double rad = a * std::acos(-1.0) / 180.0;
+    out.push_back(M{cx + static_cast<int>(std::lround(r * std::cos(rad))),
+                    cy + static_cast<int>(std::lround(r * std::sin(rad))), (a + 30) % 360, 10, 0});
+  }
+  return out;
+}
+
+TEST(Threshold, TableAndEveryOtherLevel) {
+  const int expected[10] = {0, 40, 45, 50, 55, 60, 65, 70, 75, 80};
+  for (int level = 0; level < 10; ++level) EXPECT_EQ(ThresholdOfLevel(level), expected[level]);
+  EXPECT_EQ(ThresholdOfLevel(3), 50);
+  EXPECT_EQ(ThresholdOfLevel(10), 50);
+  EXPECT_EQ(ThresholdOfLevel(-1), 50);
+  EXPECT_EQ(ThresholdOfLevel(INT_MIN), 50);
+  EXPECT_EQ(ThresholdOfLevel(INT_MAX), 50);
+}
+
+TEST(FixedTables, RootsSquaresAndTrigonometry) {
+  EXPECT_EQ(NearestRoot(0), 0);
+  EXPECT_EQ(NearestRoot(2), 1);
+  EXPECT_EQ(NearestRoot(3), 2);    // 1.73
+  EXPECT_EQ(NearestRoot(6), 2);    // 2.449
+  EXPECT_EQ(NearestRoot(7), 3);    // 2.646
+  EXPECT_EQ(NearestRoot(8100), 90);
+  EXPECT_EQ(NearestRoot(65535), 256);
+  EXPECT_EQ(NearestRoot(65536), 256);
+  EXPECT_EQ(NearestRoot(1 << 30), 256);
+  EXPECT_EQ(FloorRoot(99), 9);
+  EXPECT_EQ(FloorRoot(100), 10);
+  EXPECT_EQ(FloorRoot(65535), 255);
+  EXPECT_EQ(FloorRoot(65536), 255);
+  EXPECT_EQ(SquareOf(256), 65536);
+  EXPECT_EQ(SquareOf(-5), 25);
+  EXPECT_EQ(SquareOf(300), 90000);
+  EXPECT_DOUBLE_EQ(SineOfDegree(90), 1.0);
+  EXPECT_DOUBLE_EQ(CosineOfDegree(0), 1.0);
+  EXPECT_DOUBLE_EQ(SineOfDegree(0), 0.0);
+  EXPECT_DOUBLE_EQ(SineOfDegree(-90), SineOfDegree(270));
+  EXPECT_DOUBLE_EQ(CosineOfDegree(390), CosineOfDegree(30));
+  EXPECT_NEAR(SineOfDegree(30), 0.5, 1e-12);
+}
+
+TEST(Transform, RoundingAndNormalisation) {
+  EXPECT_EQ(RoundProduct(-2.0), -3);
+  EXPECT_EQ(RoundProduct(-0.4), -1);
+  EXPECT_EQ(RoundProduct(-0.5), -1);
+  EXPECT_EQ(RoundProduct(-0.0), 0);
+  EXPECT_EQ(RoundProduct(0.99), 0);
+  EXPECT_EQ(RoundProduct(2.0), 2);
+
+  // Rotation 0: a point left of the anchor moves one pixel further left, one to the
+  // right stays; directions come back into 0..359.
+  const Transform t = MakeTransform(100, 100, 5, -3, 0);
+  Point p = ApplyTransform(t, 98, 100, 10);
+  EXPECT_EQ(p.x, 100 + 5 - 3);
+  EXPECT_EQ(p.y, 97);
+  p = ApplyTransform(t, 102, 100, 10);
+  EXPECT_EQ(p.x, 107);
+  const Transform turn = MakeTransform(0, 0, 0, 0, 20);
+  EXPECT_EQ(ApplyTransform(turn, 0, 0, 10).direction, 350);
+  const Transform back = MakeTransform(0, 0, 0, 0, -20);
+  EXPECT_EQ(ApplyTransform(back, 0, 0, 350).direction, 10);
+
+  EXPECT_EQ(NormaliseRotation(180), 180);
+  EXPECT_EQ(NormaliseRotation(-180), 180);
+  EXPECT_EQ(NormaliseRotation(181), -179);
+  EXPECT_EQ(NormaliseRotation(-179), -179);
+  // theta0 = 180: forward 178, 180, -178 and backward -178, 180, 178.
+  const int theta0 = NormaliseRotation(180);
+  int forward[3], backward[3];
+  for (int k = 0; k < 3; ++k) {
+    forward[k] = NormaliseRotation(theta0 - 2 + 2 * k);
+    backward[k] = NormaliseRotation(-forward[k]);
+  }
+  EXPECT_EQ(forward[0], 178);
+  EXPECT_EQ(forward[1], 180);
+  EXPECT_EQ(forward[2], -178);
+  EXPECT_EQ(backward[0], -178);
+  EXPECT_EQ(backward[1], 180);
+  EXPECT_EQ(backward[2], 178);
+  EXPECT_EQ(CircularDifference(350, 10), 20);
+  EXPECT_EQ(CircularDifference(0, 180), 180);
+}
+
+TEST(MatchCore, OneFilledSlotGivesHalfItsScore) {
+  // Worked by hand: four pairs of weight 35; the west and north neighbours land one
+  // pixel off (R of a negative product), so T = N = 138, U = UN = 10;
+  // S = 128 + 88 + 128 + 88 = 432, candidate 108, and with no second slot 108 / 2.
+  const Bytes a = MakeRecord(Star(128, 144, 45, {0, 90, 180, 270}));
+  Alignment alignment;
+  MatchTrace trace;
+  EXPECT_EQ(MatchCore(a.data(), a.data(), alignment, &trace), 54);
+  EXPECT_EQ(trace.filled_slots, 1);
+  EXPECT_EQ(trace.candidate_scores[0][1], 108);
+  EXPECT_EQ(trace.reference_scores[0], 108);
+  EXPECT_EQ(alignment.reference_a, 0);
+  EXPECT_EQ(alignment.reference_b, 0);
+  EXPECT_EQ(alignment.rotation, 0);
+  EXPECT_EQ(alignment.pair_count, 4);
+}
+
+TEST(MatchCore, FewerThanFourPairsAreScaled) {
+  // Three neighbours: T = N = 104 (the north one a pixel off), S = 2 x (94 + 66) = 320,
+  // scaled by 3/4 to 240, candidate 60, match 30 (unscaled it would be 40).
+  const Bytes a = MakeRecord(Star(128, 144, 45, {0, 90, 270}));
+  Alignment alignment;
+  MatchTrace trace;
+  EXPECT_EQ(MatchCore(a.data(), a.data(), alignment, &trace), 30);
+  EXPECT_EQ(trace.candidate_scores[0][1], 60);
+  EXPECT_EQ(alignment.pair_count, 3);
+}
+
+TEST(MatchCore, NeighbourAtRelativeDirectionZeroNeverCounts) {
+  // Centre direction 0 and a neighbour straight along +x: that neighbour sits first at
+  // relative direction 0 and ends every scan, so only two of three count (60 < 80).
+  const Bytes zero = MakeRecord(Star(128, 144, 0, {0, 90, 180}));
+  Alignment alignment;
+  MatchTrace trace;
+  EXPECT_EQ(MatchCore(zero.data(), zero.data(), alignment, &trace), 0);
+  EXPECT_EQ(trace.filled_slots, 0);
+  EXPECT_EQ(alignment.reference_a, kNoReference);
+  // Turned by 5 degrees the same neighbour is at 355 and counts.
+  const Bytes turned = MakeRecord(Star(128, 144, 5, {0, 90, 180}));
+  EXPECT_GT(MatchCore(turned.data(), turned.data(), alignment, &trace), 0);
+  EXPECT_EQ(trace.filled_slots, 1);
+}
+
+TEST(MatchCore, DifferentTypesAreNeverCompared) {
+  std::vector<M> star = Star(128, 144, 45, {0, 90, 180, 270});
+  std::vector<M> flipped = star;
+  for (M& m : flipped) m.type ^= 1;
+  const Bytes a = MakeRecord(star), b = MakeRecord(flipped);
+  Alignment alignment;
+  alignment.reference_a = 3;
+  alignment.pair_count = 7;
+  EXPECT_EQ(MatchCore(a.data(), b.data(), alignment), 0);
+  EXPECT_EQ(alignment.reference_a, kNoReference);
+  EXPECT_EQ(alignment.reference_b, kNoReference);
+  EXPECT_EQ(alignment.pair_count, 0);
+  EXPECT_EQ(alignment.rotation, 0);
+}
+
+TEST(MatchCore, OverlapOfTwoScoresZero) {
+  const std::vector<M> star = Star(128, 144, 45, {0, 90, 180, 270});
+  const Bytes a = MakeRecord(star);
+  Alignment alignment;
+  ASSERT_GT(MatchCore(a.data(), a.data(), alignment), 0);
+  // B the same, but its print covers the centre and only two neighbours: with the centre
+  // as reference, A's overlap set in B holds two entries.
+  const testing::Mask mask = testing::ForegroundOnlyAround({star[0], star[1], star[2]});
+  const Bytes b = MakeRecord(star, 50, mask.cells);
+  MatchTrace trace;
+  EXPECT_EQ(MatchCore(a.data(), b.data(), alignment, &trace), 0);
+  EXPECT_EQ(trace.filled_slots, 1);
+  EXPECT_EQ(trace.candidate_scores[0][0], 0);
+  EXPECT_EQ(trace.candidate_scores[0][1], 0);
+  EXPECT_EQ(trace.candidate_scores[0][2], 0);
+  EXPECT_EQ(alignment.reference_a, kNoReference);
+}
+
+TEST(MatchCore, EmptyAndInvalidRecordsScoreZero) {
+  std::mt19937 rng(7);
+  const Bytes good = MakeRecord(testing::RandomFinger(rng, 30, 30, 220, 260));
+  Alignment alignment;
+  ASSERT_GT(MatchCore(good.data(), good.data(), alignment), 0);
+
+  Bytes count51 = good;
+  count51[3] = 51;
+  Bytes count255 = good;
+  count255[3] = 255;
+  Bytes format4 = good;
+  format4[0] = 4;
+  Bytes empty = good;
+  empty[3] = 0;
+  for (const Bytes* bad : {&count51, &count255, &format4, &empty}) {
+    alignment.reference_a = 1;
+    alignment.pair_count = 9;
+    EXPECT_EQ(MatchCore(good.data(), bad->data(), alignment), 0);
+    EXPECT_EQ(alignment.pair_count, 0);
+    EXPECT_EQ(alignment.reference_a, kNoReference);
+    EXPECT_EQ(MatchCore(bad->data(), good.data(), alignment), 0);
+  }
+  EXPECT_EQ(MatchCore(nullptr, good.data(), alignment), 0);
+}
+
+TEST(MatchCore, RotationOf180IsFound) {
+  std::mt19937 rng(11);
+  const std::vector<M> finger = testing::RandomFinger(rng, 60, 60, 196, 228);
+  const std::vector<M> turned = testing::Moved(finger, 180, 128, 144, 0, 0);
+  const Bytes a = MakeRecord(finger), b = MakeRecord(turned);
+  Alignment alignment;
+  const int score = MatchCore(a.data(), b.data(), alignment);
+  EXPECT_GT(score, 100);
+  EXPECT_EQ(alignment.rotation, 180);
+  EXPECT_GT(alignment.pair_count, 20);
+}
+
+TEST(MatchCore, AlignmentPairsNameMatchingMinutiae) {
+  std::mt19937 rng(5);
+  const std::vector<M> finger = testing::RandomFinger(rng, 40, 40, 220, 250);
+  const std::vector<M> moved = testing::Moved(finger, 12, 128, 144, 6, -9);
+  const Bytes a = MakeRecord(finger), b = MakeRecord(moved);
+  Alignment alignment;
+  EXPECT_GT(MatchCore(a.data(), b.data(), alignment), 100);
+  EXPECT_EQ(alignment.reference_a, alignment.reference_b);
+  EXPECT_NEAR(alignment.rotation, 12, 2);  // maps B back onto A
+  ASSERT_GT(alignment.pair_count, 20);
+  // Minutia i of the moved copy is minutia i of the original.
+  for (int k = 0; k < alignment.pair_count; ++k)
+    EXPECT_EQ(alignment.pairs_a[k], alignment.pairs_b[k]) << k;
+}
+
+// The alignment comes from the first candidate that reaches the highest candidate
+// score, and the reference score of a slot is its best rotation.
+TEST(MatchCore, FirstHighestCandidateWritesTheAlignment) {
+  std::mt19937 rng(1234);
+  int ties = 0;
+  for (int round = 0; round < 60; ++round) {
+    std::vector<M> finger = testing::RandomFinger(rng, 30, 30, 226, 258, 16 + round % 20);
+    std::vector<M> other = testing::Moved(finger, round % 7 - 3, 128, 144, round % 5, -(round % 3));
+    const Bytes a = MakeRecord(finger), b = MakeRecord(other);
+    Alignment alignment;
+    MatchTrace trace;
+    const int score = MatchCore(a.data(), b.data(), alignment, &trace);
+    int best = 0, best_slot = -1, best_k = -1, equal = 0;
+    for (int s = 0; s < trace.filled_slots; ++s) {
+      int slot_best = 0;
+      for (int k = 0; k < 3; ++k) {
+        const int c = trace.candidate_scores[s][k];
+        if (c > slot_best) slot_best = c;
+        if (c > best) {
+          best = c;
+          best_slot = s;
+          best_k = k;
+          equal = 0;
+        } else if (c == best && c > 0) {
+          ++equal;
+        }
+      }
+      EXPECT_EQ(trace.reference_scores[s], s == trace.best_slot ? slot_best : trace.reference_scores[s]);
+    }
+    ties += equal > 0;
+    if (best_slot < 0) {
+      EXPECT_EQ(alignment.reference_a, kNoReference);
+      continue;
+    }
+    EXPECT_EQ(alignment.reference_a, trace.slot_a[best_slot]);
+    EXPECT_EQ(alignment.reference_b, trace.slot_b[best_slot]);
+    EXPECT_GE(score, best / 2);
+    EXPECT_LE(score, best);
+    (void)best_k;
+  }
+  // Equal best candidates do occur in this set, so the rule above is exercised.
+  EXPECT_GT(ties, 0);
+}
+
+TEST(MatchCore, HostileRecordsGiveAScore) {
+  std::vector<std::vector<M>> sets;
+  sets.push_back(std::vector<M>(50, M{100, 100, 0, 15, 1}));  // all at one point
+  std::vector<M> edges;
+  for (int i = 0; i < 50; ++i)
+    edges.push_back(M{(i % 2) ? 511 : 0, (i % 3) ? 511 : 0, (i % 2) ? 359 : 0, 15, i % 2});
+  sets.push_back(edges);
+  std::vector<M> canvas_edges;
+  for (int i = 0; i < 50; ++i)
+    canvas_edges.push_back(M{i % 2 ? 247 : 8, i % 3 ? 279 : 8, i % 2 ? 359 : 0, 15, 0});
+  sets.push_back(canvas_edges);
+  std::vector<M> wide_directions;  // 9-bit directions above 359
+  for (int i = 0; i < 40; ++i)
+    wide_directions.push_back(M{20 + (i % 8) * 28, 20 + (i / 8) * 50, 360 + i * 3, 15, 1});
+  sets.push_back(wide_directions);
+  std::mt19937 rng(3);
+  std::vector<M> dup = testing::RandomFinger(rng, 30, 30, 200, 200, 25);
+  dup.insert(dup.end(), dup.begin(), dup.end());
+  sets.push_back(dup);
+
+  std::vector<Bytes> records;
+  for (const auto& s : sets) records.push_back(MakeRecord(s));
+  // Random bytes after a valid header, and a huge area size.
+  for (int k = 0; k < 8; ++k) {
+    Bytes r{};
+    for (auto& b : r) b = static_cast<uint8_t>(rng());
+    r[0] = 3;
+    r[1] = 1;
+    r[3] = static_cast<uint8_t>(rng() % 51);
+    if (k % 2) r[4] = r[5] = 255;
+    records.push_back(r);
+  }
+  for (const Bytes& x : records)
+    for (const Bytes& y : records) {
+      Alignment alignment;
+      const int score = MatchCore(x.data(), y.data(), alignment);
+      EXPECT_GE(score, 0);
+      ASSERT_LE(alignment.pair_count, kMaxPairs);
+      for (int k = 0; k < alignment.pair_count; ++k) {
+        EXPECT_LT(alignment.pairs_a[k], x[3]);
+        EXPECT_LT(alignment.pairs_b[k], y[3]);
+      }
+    }
+}
+
+TEST(MatchCore, ConcurrentCallsGiveTheSerialScores) {
+  std::mt19937 rng(99);
+  std::vector<Bytes> records;
+  for (int i = 0; i < 12; ++i) {
+    const auto finger = testing::RandomFinger(rng, 30, 30, 226, 258);
+    records.push_back(MakeRecord(finger));
+    records.push_back(MakeRecord(testing::Moved(finger, i - 6, 128, 144, i, -i)));
+  }
+  const int n = static_cast<int>(records.size());
+  std::vector<int> serial(n * n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      Alignment alignment;
+      serial[i * n + j] = MatchCore(records[i].data(), records[j].data(), alignment);
+    }
+  std::vector<int> parallel(n * n, -7);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int k = t; k < n * n; k += 4) {
+        Alignment alignment;
+        parallel[k] = MatchCore(records[k / n].data(), records[k % n].data(), alignment);
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(parallel, serial);
+}
+
+TEST(MatchEntries, UnsealThresholdAndTexts) {
+  std::mt19937 rng(21);
+  const auto finger = testing::RandomFinger(rng, 30, 30, 226, 258);
+  const Bytes plain_a = MakeRecord(finger);
+  const Bytes plain_b = MakeRecord(testing::Moved(finger, 4, 128, 144, 3, 3));
+  const Bytes a = testing::Sealed(plain_a), b = testing::Sealed(plain_b);
+  Alignment alignment;
+  const int core = MatchCore(plain_a.data(), plain_b.data(), alignment);
+  ASSERT_GT(core, 80);
+
+  const Bytes a_before = a;
+  EXPECT_EQ(MatchRecords(a.data(), b.data(), 9), core);
+  EXPECT_EQ(a, a_before);  // the caller's record is never unsealed in place
+  EXPECT_EQ(MatchRecords(plain_a.data(), b.data(), 0), kMatchUnsealFailed);
+  EXPECT_EQ(MatchRecords(a.data(), plain_b.data(), 0), kMatchUnsealFailed);
+  EXPECT_EQ(MatchRecords(nullptr, b.data(), 0), kMatchUnsealFailed);
+
+  // An empty record: score 0, which passes level 0 only.
+  Bytes empty_plain = plain_b;
+  empty_plain[3] = 51;
+  const Bytes empty = testing::Sealed(empty_plain);
+  EXPECT_EQ(MatchRecords(a.data(), empty.data(), 0), 0);
+  EXPECT_EQ(MatchRecords(a.data(), empty.data(), 1), kMatchBelowThreshold);
+  EXPECT_EQ(MatchRecords(a.data(), empty.data(), -1), kMatchBelowThreshold);
+
+  char text_a[513], text_b[513];
+  text::WriteNibbleText(a.data(), 256, text_a);
+  text::WriteNibbleText(b.data(), 256, text_b);
+  text_a[512] = text_b[512] = 0;
+  EXPECT_EQ(MatchNibbleTexts(text_a, text_b, 5), core);
+  EXPECT_EQ(MatchNibbleTexts(text_a, nullptr, 5), kMatchUnsealFailed);
+  // A text cut short is not read past its end and does not unseal.
+  EXPECT_EQ(MatchNibbleTexts("67", text_b, 0), kMatchUnsealFailed);
+}
+
+}  // namespace
+}  // namespace vantrel::match
