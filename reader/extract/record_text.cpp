@@ -1,4 +1,4 @@
-#include "reader/api/record_text.h"
+#include "reader/extract/record_text.h"
 
 namespace vantrel::text {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "reader/api/record_text.h"
+#include "reader/extract/record_text.h"
 #include "reader/extract/record.h"
 
 namespace vantrel {

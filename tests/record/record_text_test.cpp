@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/api/record_text.h"
+#include "reader/extract/record_text.h"
 #include "reader/extract/record.h"
 
 namespace vantrel::text {
