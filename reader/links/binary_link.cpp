@@ -335,4 +335,10 @@ int BinaryUpdateWrite(BinaryTransport& t, int value) {
   return RunPlain(t, BinaryOp::kFirmwareFinish, data, 1);
 }
 
+int BinaryDetect(BinaryTransport& t) {
+  uint8_t version[kMaxVersionText + 1] = {};
+  int length = 0;
+  return BinaryGetVersion(t, version, &length);
+}
+
 }  // namespace vantrel::links

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "reader/links/link_ops.h"
 #include "reader/protocol/command_table.h"
 
 namespace vantrel::links {
@@ -83,6 +84,8 @@ int BinaryReadImage(BinaryTransport& t, int width, int height, uint8_t* image);
 int BinaryCaptureImageAtOnce(BinaryTransport& t, int* width, int* height, uint8_t* image);
 // The finger state (0 = finger present) or a negative code.
 int BinaryFingerState(BinaryTransport& t);
+// Detection probe: a version query whose text is not kept.
+int BinaryDetect(BinaryTransport& t);
 // text receives 2 x (record length) characters, no terminator (at most 512).
 int BinaryReaderTemplate(BinaryTransport& t, char* text, int* length);
 int BinaryReaderFeature(BinaryTransport& t, char* text, int* length);
@@ -100,5 +103,57 @@ int BinaryUpdateWrite(BinaryTransport& t, int value);
 
 // Version text bytes copied at most (the one-byte length of the reply).
 inline constexpr int kMaxVersionText = 255;
+
+// The LinkOps table of a binary link: every operation above bound to the transport that
+// Get() returns. The disk and HID links differ only in their transport.
+template <BinaryTransport& (*Get)()>
+const LinkOps& BinaryLinkOps() {
+  static const LinkOps ops = [] {
+    LinkOps o{};
+    o.Reset = [] { return BinaryReset(Get()); };
+    o.GetVersion = [](uint8_t* buffer, int* length) {
+      return BinaryGetVersion(Get(), buffer, length);
+    };
+    o.SetSecurityLevel = [](int level) { return BinarySetSecurityLevel(Get(), level); };
+    o.GetSecurityLevel = [](int* level) { return BinaryGetSecurityLevel(Get(), level); };
+    o.ClearLibrary = [] { return BinaryClearLibrary(Get()); };
+    o.InsertTemplate = [](int id, const uint8_t* name, int name_length, const char* text,
+                          int text_length) {
+      return BinaryInsertTemplate(Get(), id, name, name_length, text, text_length);
+    };
+    o.StoreLibrary = [] { return BinaryStoreLibrary(Get()); };
+    o.CountTemplates = [](int* count) { return BinaryCountTemplates(Get(), count); };
+    o.Search = [](int first, int second, uint8_t* buffer, int* length) {
+      return BinarySearch(Get(), first, second, buffer, length);
+    };
+    o.UpdateSendFileSize = [](int size) { return BinaryUpdateSendFileSize(Get(), size); };
+    o.UpdateSendPacket = [](int number, const uint8_t* data, int length) {
+      return BinaryUpdateSendPacket(Get(), number, data, length);
+    };
+    o.UpdateWrite = [](int value) { return BinaryUpdateWrite(Get(), value); };
+    o.ReaderTemplate = [](char* text, int* length) {
+      return BinaryReaderTemplate(Get(), text, length);
+    };
+    o.ReaderFeature = [](char* text, int* length) {
+      return BinaryReaderFeature(Get(), text, length);
+    };
+    o.GetImageSize = [](int* width, int* height) {
+      return BinaryGetImageSize(Get(), width, height);
+    };
+    // The binary links report no size with the image itself: out_width and out_height
+    // are left as they are, and upload mode changes nothing.
+    o.ReadImage = [](int width, int height, uint8_t* image, int /*upload_mode*/,
+                     int* /*out_width*/, int* /*out_height*/) {
+      return BinaryReadImage(Get(), width, height, image);
+    };
+    o.CaptureImageAtOnce = [](int* width, int* height, uint8_t* image) {
+      return BinaryCaptureImageAtOnce(Get(), width, height, image);
+    };
+    o.FingerState = [] { return BinaryFingerState(Get()); };
+    o.Detect = [] { return BinaryDetect(Get()); };
+    return o;
+  }();
+  return ops;
+}
 
 }  // namespace vantrel::links

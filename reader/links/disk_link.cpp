@@ -133,53 +133,6 @@ DiskLinkTransport& Transport() {
   return transport;
 }
 
-int Reset() { return BinaryReset(Transport()); }
-int GetVersion(uint8_t* buffer, int* length) {
-  return BinaryGetVersion(Transport(), buffer, length);
-}
-int SetSecurityLevel(int level) { return BinarySetSecurityLevel(Transport(), level); }
-int GetSecurityLevel(int* level) { return BinaryGetSecurityLevel(Transport(), level); }
-int ClearLibrary() { return BinaryClearLibrary(Transport()); }
-int InsertTemplate(int id, const uint8_t* name, int name_length, const char* text,
-                   int text_length) {
-  return BinaryInsertTemplate(Transport(), id, name, name_length, text, text_length);
-}
-int StoreLibrary() { return BinaryStoreLibrary(Transport()); }
-int CountTemplates(int* count) { return BinaryCountTemplates(Transport(), count); }
-int Search(int first, int second, uint8_t* buffer, int* length) {
-  return BinarySearch(Transport(), first, second, buffer, length);
-}
-int UpdateSendFileSize(int size) { return BinaryUpdateSendFileSize(Transport(), size); }
-int UpdateSendPacket(int number, const uint8_t* data, int length) {
-  return BinaryUpdateSendPacket(Transport(), number, data, length);
-}
-int UpdateWrite(int value) { return BinaryUpdateWrite(Transport(), value); }
-int ReaderTemplate(char* text, int* length) {
-  return BinaryReaderTemplate(Transport(), text, length);
-}
-int ReaderFeature(char* text, int* length) {
-  return BinaryReaderFeature(Transport(), text, length);
-}
-int GetImageSize(int* width, int* height) {
-  return BinaryGetImageSize(Transport(), width, height);
-}
-// The disk link reports no size of its own with the image: out_width and out_height
-// are left as they are.
-int ReadImage(int width, int height, uint8_t* image, int /*upload_mode*/, int* /*out_width*/,
-              int* /*out_height*/) {
-  return BinaryReadImage(Transport(), width, height, image);
-}
-int CaptureImageAtOnce(int* width, int* height, uint8_t* image) {
-  return BinaryCaptureImageAtOnce(Transport(), width, height, image);
-}
-int FingerState() { return BinaryFingerState(Transport()); }
-// Detection is a version query; the version text itself is not kept.
-int Detect() {
-  uint8_t version[kMaxVersionText + 1] = {};
-  int length = 0;
-  return BinaryGetVersion(Transport(), version, &length);
-}
-
 }  // namespace
 
 void BuildVendorBlock(uint8_t code, int transfer_length, uint8_t direction,
@@ -204,31 +157,6 @@ bool IsReaderIdentity(const uint8_t data[kInquiryLength]) {
 
 BinaryTransport& DiskTransport() { return Transport(); }
 
-const LinkOps& DiskLinkOps() {
-  static const LinkOps ops = [] {
-    LinkOps o{};
-    o.Reset = Reset;
-    o.GetVersion = GetVersion;
-    o.SetSecurityLevel = SetSecurityLevel;
-    o.GetSecurityLevel = GetSecurityLevel;
-    o.ClearLibrary = ClearLibrary;
-    o.InsertTemplate = InsertTemplate;
-    o.StoreLibrary = StoreLibrary;
-    o.CountTemplates = CountTemplates;
-    o.Search = Search;
-    o.UpdateSendFileSize = UpdateSendFileSize;
-    o.UpdateSendPacket = UpdateSendPacket;
-    o.UpdateWrite = UpdateWrite;
-    o.ReaderTemplate = ReaderTemplate;
-    o.ReaderFeature = ReaderFeature;
-    o.GetImageSize = GetImageSize;
-    o.ReadImage = ReadImage;
-    o.CaptureImageAtOnce = CaptureImageAtOnce;
-    o.FingerState = FingerState;
-    o.Detect = Detect;
-    return o;
-  }();
-  return ops;
-}
+const LinkOps& DiskLinkOps() { return BinaryLinkOps<DiskTransport>(); }
 
 }  // namespace vantrel::links

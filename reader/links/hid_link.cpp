@@ -183,69 +183,8 @@ namespace {
 
 BinaryTransport& T() { return hid::Transport(); }
 
-int Reset() { return BinaryReset(T()); }
-int GetVersion(uint8_t* buffer, int* length) { return BinaryGetVersion(T(), buffer, length); }
-int SetSecurityLevel(int level) { return BinarySetSecurityLevel(T(), level); }
-int GetSecurityLevel(int* level) { return BinaryGetSecurityLevel(T(), level); }
-int ClearLibrary() { return BinaryClearLibrary(T()); }
-int InsertTemplate(int id, const uint8_t* name, int name_length, const char* text,
-                   int text_length) {
-  return BinaryInsertTemplate(T(), id, name, name_length, text, text_length);
-}
-int StoreLibrary() { return BinaryStoreLibrary(T()); }
-int CountTemplates(int* count) { return BinaryCountTemplates(T(), count); }
-int Search(int first, int second, uint8_t* buffer, int* length) {
-  return BinarySearch(T(), first, second, buffer, length);
-}
-int UpdateSendFileSize(int size) { return BinaryUpdateSendFileSize(T(), size); }
-int UpdateSendPacket(int number, const uint8_t* data, int length) {
-  return BinaryUpdateSendPacket(T(), number, data, length);
-}
-int UpdateWrite(int value) { return BinaryUpdateWrite(T(), value); }
-int ReaderTemplate(char* text, int* length) { return BinaryReaderTemplate(T(), text, length); }
-int ReaderFeature(char* text, int* length) { return BinaryReaderFeature(T(), text, length); }
-int GetImageSize(int* width, int* height) { return BinaryGetImageSize(T(), width, height); }
-int ReadImage(int width, int height, uint8_t* image, int /*upload_mode*/, int* /*out_width*/,
-              int* /*out_height*/) {
-  return BinaryReadImage(T(), width, height, image);
-}
-int CaptureImageAtOnce(int* width, int* height, uint8_t* image) {
-  return BinaryCaptureImageAtOnce(T(), width, height, image);
-}
-int FingerState() { return BinaryFingerState(T()); }
-int Detect() {
-  uint8_t version[kMaxVersionText + 1] = {};
-  int length = 0;
-  return BinaryGetVersion(T(), version, &length);
-}
-
 }  // namespace
 
-const LinkOps& HidLinkOps() {
-  static const LinkOps ops = [] {
-    LinkOps o{};
-    o.Reset = Reset;
-    o.GetVersion = GetVersion;
-    o.SetSecurityLevel = SetSecurityLevel;
-    o.GetSecurityLevel = GetSecurityLevel;
-    o.ClearLibrary = ClearLibrary;
-    o.InsertTemplate = InsertTemplate;
-    o.StoreLibrary = StoreLibrary;
-    o.CountTemplates = CountTemplates;
-    o.Search = Search;
-    o.UpdateSendFileSize = UpdateSendFileSize;
-    o.UpdateSendPacket = UpdateSendPacket;
-    o.UpdateWrite = UpdateWrite;
-    o.ReaderTemplate = ReaderTemplate;
-    o.ReaderFeature = ReaderFeature;
-    o.GetImageSize = GetImageSize;
-    o.ReadImage = ReadImage;
-    o.CaptureImageAtOnce = CaptureImageAtOnce;
-    o.FingerState = FingerState;
-    o.Detect = Detect;
-    return o;
-  }();
-  return ops;
-}
+const LinkOps& HidLinkOps() { return BinaryLinkOps<T>(); }
 
 }  // namespace vantrel::links
