@@ -218,6 +218,21 @@ TEST_F(TarnwickProgram, ACopyKilledOutrightDoesNotBlockTheNext) {
   EXPECT_TRUE(Traced(third, "key-held"));
 }
 
+TEST_F(TarnwickProgram, ATerminationSignalEndsTheCopyCleanly) {
+  const pid_t copy = StartCopy();
+  ASSERT_TRUE(WaitFor([&] { return Traced(copy, "check 1") && ServerStarts().size() == 1; },
+                      kPatience)) << Log();
+  ::kill(copy, SIGTERM);
+  ASSERT_TRUE(reaper_.WaitExit(copy, kPatience));
+  EXPECT_TRUE(ExitedWithZero(copy)) << Log();
+  // The key went with it: Qt removes its key file with the last holder's segment.
+  for (const auto& e : fs::directory_iterator(dir_.path() / "tmp")) {
+    EXPECT_NE(e.path().filename().string().rfind("qipc_sharedmemory_", 0), 0u) << e.path();
+  }
+  // The server is not the watchdog's to end.
+  EXPECT_EQ(tarnwick_test::PidsWithExe(server_), ServerStarts());
+}
+
 TEST_F(TarnwickProgram, SelfRestartLeavesExactlyOneCopy) {
   // The first copy restarts after 3 checks; its successor would only after many.
   const pid_t first = StartCopy({"TARNWICK_TEST_RESTART_AFTER=3",
