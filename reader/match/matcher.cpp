@@ -2,6 +2,7 @@
 // apart from the rotation products, which are formed in double precision.
 #include "reader/match/matcher.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +16,6 @@ namespace vantrel::match {
 
 namespace {
 
-using record::DecodedRecord;
-
 constexpr int kMaxMinutiae = record::kMaxMinutiae;
 constexpr int kMaxNeighbours = 8;
 constexpr int kCandidatesPerMinutia = 3;
@@ -26,13 +25,32 @@ constexpr int kReferenceSimilarity = 80;  // a candidate must reach this to anch
 constexpr int kSecondSlotTries = 5;
 constexpr int kRootTableSize = 65536;
 
-// ---- Fixed tables, built once on first use and never written again ----
+// ---- Fixed tables ----
 
+// Squares and floor roots are built by the compiler: the hot paths read them without the
+// guard of a function-local static.
+struct IntegerTables {
+  int square[257];
+  uint8_t floor_root[kRootTableSize];
+};
+
+constexpr IntegerTables BuildIntegerTables() {
+  IntegerTables t{};
+  for (int v = 0; v <= 256; ++v) t.square[v] = v * v;
+  int r = 0;
+  for (int d = 0; d < kRootTableSize; ++d) {
+    while ((r + 1) * (r + 1) <= d) ++r;
+    t.floor_root[d] = static_cast<uint8_t>(r);
+  }
+  return t;
+}
+
+constexpr IntegerTables kIntegerTables = BuildIntegerTables();
+
+// Sine and cosine come from the C library at run time, built once on first use.
 struct Tables {
   double sine[360];
   double cosine[360];
-  int square[257];
-  uint8_t floor_root[kRootTableSize];
 };
 
 Tables BuildTables() {
@@ -43,12 +61,6 @@ Tables BuildTables() {
   for (int d = 0; d < 360; ++d) {
     t.sine[d] = std::sin(d * pi / 180.0);
     t.cosine[d] = std::cos(d * pi / 180.0);
-  }
-  for (int v = 0; v <= 256; ++v) t.square[v] = v * v;
-  int r = 0;
-  for (int d = 0; d < kRootTableSize; ++d) {
-    while ((r + 1) * (r + 1) <= d) ++r;
-    t.floor_root[d] = static_cast<uint8_t>(r);
   }
   return t;
 }
@@ -66,41 +78,56 @@ int DegreeIndex(int degree) {
 
 // ---- Decoded records and descriptors ----
 
+// No member initialisers: the work area is not cleared as a whole, each descriptor in use
+// is cleared (Descriptor{}) right before it is filled.
 struct Neighbour {
-  int relative_direction = 0;
-  int distance = 0;
-  int relative_angle = 0;
-  int type = 0;
+  int relative_direction;
+  int distance;
+  int relative_angle;
+  int type;
 };
 
 struct Descriptor {
-  int count = 0;
+  int count;
   Neighbour neighbours[kMaxNeighbours];
   // Bit r set when a neighbour u of the other descriptor at relative direction r could
   // meet one of these neighbours: u looks at relative directions r - 12 .. r + 10 (the
   // scan window, and the last neighbour taken when none is far enough round, which passes
   // only within 12), so each neighbour v here reaches r = rel(v) - 10 .. rel(v) + 12.
   // A neighbour at 0 ends every scan and reaches nothing.
-  uint64_t reach[6] = {};
+  // Word 6 stays zero: the probe of a relative direction outside 0..359 points there.
+  uint64_t reach[7];
+  // Where each neighbour's own relative direction sits in the other descriptor's reach
+  // words, worked out once here instead of for every pair of descriptors.
+  uint8_t probe_word[kMaxNeighbours];
+  uint64_t probe_bit[kMaxNeighbours];
   // False when a direction field above 359 left a relative direction below 0: the
   // reach test above does not cover that, and such descriptors take the full scan.
-  bool plain = true;
+  bool plain;
 };
 
-bool Reaches(const Descriptor& d, int r) {
-  return r >= 0 && r < 360 && ((d.reach[r >> 6] >> (r & 63)) & 1) != 0;
-}
+// What the core reads of one record: the minutiae, the expanded block mask and the
+// cores, decoded here rather than through DecodeRecord, which clears and fills every field
+// of a DecodedRecord the matcher never looks at.
+struct SideRecord {
+  record::Minutia minutiae[kMaxMinutiae];
+  uint8_t block_mask[extract::kBlockRows][extract::kBlockColumns];
+  int32_t core1_x, core1_y, core2_x, core2_y;  // stored bytes x 2
+};
 
-
-// What the core reads of one record.
 struct Side {
-  DecodedRecord record;
+  SideRecord record;
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int area_width = 256, area_height = 288;
   bool core1 = false;
   int core2_packed = 0;
   bool fallback_marker = false;
   Descriptor descriptors[kMaxMinutiae];
+  // Bit b of reached_by[r / 4]: descriptor b has a neighbour that a neighbour at some
+  // relative direction of r's 4-degree bucket could meet (every bucket for a descriptor
+  // that is not plain). A superset, only used to pass over hopeless pairs. Filled for B.
+  uint64_t reached_by[90];
+  uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
 
 // The one heap allocation of a core call.
@@ -114,11 +141,38 @@ int Packed(int x, int y) {
   return xm * 256 + y;
 }
 
+uint16_t WordAt(const uint8_t* bytes, int offset) {
+  return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
+}
+
+// The same fields and values as DecodeRecord gives: map word 3 + i covers block rows
+// 1 + 2i and 2 + 2i, bit 15 - (c - 1) / 2 of it block column c; the outer ring is
+// background.
 void ReadSide(const uint8_t* bytes, Side& side) {
-  record::DecodeRecord(bytes, side.record);
-  const DecodedRecord& r = side.record;
-  side.n = (bytes[0] == record::kFormat && r.usable >= 0 && r.usable <= kMaxMinutiae)
-               ? r.usable : 0;
+  SideRecord& r = side.record;
+  const int count = bytes[3];
+  side.n = (bytes[0] == record::kFormat && count <= kMaxMinutiae) ? count : 0;
+  std::memset(r.block_mask[0], 1, extract::kBlockColumns);
+  std::memset(r.block_mask[extract::kBlockRows - 1], 1, extract::kBlockColumns);
+  for (int i = 0; 2 + 2 * i < extract::kBlockRows; ++i) {  // rows 1 + 2i and 2 + 2i are alike
+    uint8_t* line = r.block_mask[1 + 2 * i];
+    const unsigned word = WordAt(bytes, 6 + 2 * i);
+    line[0] = 1;
+    for (int j = 0; j < 15; ++j)
+      line[1 + 2 * j] = line[2 + 2 * j] = static_cast<uint8_t>((word >> (15 - j)) & 1);
+    line[extract::kBlockColumns - 1] = 1;
+    std::memcpy(r.block_mask[2 + 2 * i], line, extract::kBlockColumns);
+  }
+  r.core1_x = bytes[40] * 2;
+  r.core1_y = bytes[41] * 2;
+  r.core2_x = bytes[42] * 2;
+  r.core2_y = bytes[43] * 2;
+  for (int i = 0; i < side.n; ++i) {
+    const int offset = 56 + 4 * i;
+    const uint32_t word = (static_cast<uint32_t>(WordAt(bytes, offset)) << 16) |
+                          WordAt(bytes, offset + 2);
+    r.minutiae[i] = record::UnpackMinutia(word);
+  }
   side.area_height = bytes[4] == 0 ? 288 : bytes[4] * 8;
   side.area_width = bytes[5] == 0 ? 256 : bytes[5] * 8;
   side.core1 = r.core1_x != 0 && r.core1_y != 0;
@@ -128,7 +182,7 @@ void ReadSide(const uint8_t* bytes, Side& side) {
 
 // Block mask at a pixel; anything off the 36 x 32 grid counts as background, so a
 // hostile area size can never reach outside the mask.
-int MaskAt(const DecodedRecord& r, int x, int y) {
+int MaskAt(const SideRecord& r, int x, int y) {
   if (x < 0 || y < 0) return 1;
   const int row = y / 8, column = x / 8;
   if (row >= extract::kBlockRows || column >= extract::kBlockColumns) return 1;
@@ -139,13 +193,26 @@ void BuildDescriptors(Side& side, int64_t radius_squared) {
   const record::Minutia* m = side.record.minutiae;
   // Coordinates have 9 bits, so squared distances fit an int with room to spare.
   const int limit = static_cast<int>(radius_squared);
+  // Coordinates side by side, so that the squared distances from one centre to all
+  // minutiae come out of one straight loop the compiler can vectorise.
+  int xs[kMaxMinutiae], ys[kMaxMinutiae];
+  for (int j = 0; j < side.n; ++j) {
+    xs[j] = m[j].x;
+    ys[j] = m[j].y;
+  }
   for (int i = 0; i < side.n; ++i) {
     Descriptor& d = side.descriptors[i];
     d = Descriptor{};
+    int squares[kMaxMinutiae];
+    const int xi = xs[i], yi = ys[i];
+    for (int j = 0; j < side.n; ++j) {
+      const int dx = xs[j] - xi, dy = ys[j] - yi;
+      squares[j] = dx * dx + dy * dy;
+    }
     for (int j = 0; j < side.n && d.count < kMaxNeighbours; ++j) {
-      const int dx = m[j].x - m[i].x, dy = m[j].y - m[i].y;
-      const int sq = dx * dx + dy * dy;
+      const int sq = squares[j];
       if (sq <= 400 || sq > limit) continue;
+      const int dx = m[j].x - m[i].x, dy = m[j].y - m[i].y;
       Neighbour& nb = d.neighbours[d.count++];
       nb.relative_direction = extract::AngleOf(dy, dx) - m[i].direction;
       if (nb.relative_direction < 0) nb.relative_direction += 360;
@@ -164,9 +231,13 @@ void BuildDescriptors(Side& side, int64_t radius_squared) {
       }
       d.neighbours[p] = v;
     }
+    d.plain = true;
     for (int k = 0; k < d.count; ++k) {
       const int v = d.neighbours[k].relative_direction;
       if (v < 0) d.plain = false;
+      const bool in_range = v >= 0 && v < 360;
+      d.probe_word[k] = static_cast<uint8_t>(in_range ? v >> 6 : 6);
+      d.probe_bit[k] = in_range ? uint64_t{1} << (v & 63) : 0;
       if (v < 1 || v > 359) continue;
       const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
       for (int w = lo >> 6; w <= hi >> 6; ++w) {  // 23 bits touch at most two words
@@ -178,6 +249,50 @@ void BuildDescriptors(Side& side, int64_t radius_squared) {
   }
 }
 
+// The reach words of all B descriptors turned round: for one A descriptor, the B
+// descriptors that at least three of its neighbours can meet come out of a few mask
+// operations per neighbour instead of a bit test per neighbour and B descriptor.
+void BuildReachedBy(Side& side) {
+  std::memset(side.reached_by, 0, sizeof(side.reached_by));
+  side.of_type[0] = side.of_type[1] = 0;
+  for (int b = 0; b < side.n; ++b) {
+    const Descriptor& d = side.descriptors[b];
+    const uint64_t bit = uint64_t{1} << b;
+    const int type = side.record.minutiae[b].type;
+    if (type == 0 || type == 1) side.of_type[type] |= bit;
+    if (!d.plain) {
+      for (uint64_t& r : side.reached_by) r |= bit;
+      continue;
+    }
+    // The buckets of the same spans as the reach words: rel(v) - 10 .. rel(v) + 12 within
+    // 0..359, none for a neighbour at 0.
+    for (int k = 0; k < d.count; ++k) {
+      const int v = d.neighbours[k].relative_direction;
+      if (v < 1 || v > 359) continue;
+      const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
+      for (int r = lo >> 2; r <= hi >> 2; ++r) side.reached_by[r] |= bit;
+    }
+  }
+}
+
+// B descriptors against which A descriptor da can reach a similarity of 80: those that
+// LocalSimilarity would not turn away on its count of reachable neighbours.
+uint64_t PossiblePartners(const Descriptor& da, const Side& B) {
+  constexpr int kNeeded = (kReferenceSimilarity + 29) / 30;  // neighbours of 30 each
+  static_assert(kNeeded == 3);
+  const uint64_t all = B.n >= 64 ? ~uint64_t{0} : (uint64_t{1} << B.n) - 1;
+  if (da.count < kNeeded) return 0;
+  if (!da.plain) return all;  // every neighbour counts as reachable
+  uint64_t one = 0, two = 0, three = 0;  // reached by at least 1, 2, 3 neighbours
+  for (int u = 0; u < da.count; ++u) {
+    const uint64_t m = B.reached_by[da.neighbours[u].relative_direction >> 2];
+    three |= two & m;
+    two |= one & m;
+    one |= m;
+  }
+  return three & all;
+}
+
 // Only similarities of 80 and more can anchor a reference slot, and they always rank
 // above lower ones, so the sum is abandoned (reported as 0) as soon as the neighbours
 // left cannot lift it to 80: the slots come out exactly as with the full sums.
@@ -186,20 +301,26 @@ int LocalSimilarity(const Descriptor& da, const Descriptor& db) {
   // A neighbour u can only contribute when some v reaches it; each adds at most 30.
   bool hit[kMaxNeighbours];
   int hits = 0;
-  for (int ui = 0; ui < da.count; ++ui) {
-    const int r = da.neighbours[ui].relative_direction;
-    hit[ui] = !da.plain || !db.plain || Reaches(db, r);
-    hits += hit[ui];
+  if (da.plain && db.plain) {
+    for (int ui = 0; ui < da.count; ++ui) {
+      hit[ui] = (db.reach[da.probe_word[ui]] & da.probe_bit[ui]) != 0;
+      hits += hit[ui];
+    }
+  } else {
+    for (int ui = 0; ui < da.count; ++ui) hit[ui] = true;
+    hits = da.count;
   }
   if (30 * hits < kReferenceSimilarity) return 0;
   int s = 0;
   int start = 0;  // relative directions ascend, so the start of the scan only moves on
   for (int ui = 0; ui < da.count; ++ui) {
     if (s + 30 * hits < kReferenceSimilarity) return 0;
+    if (!hit[ui]) continue;
+    // Moved on only for the neighbours that scan: the start found for a later u is the
+    // same whether or not the skipped ones moved it first.
     const Neighbour& u = da.neighbours[ui];
     while (start < db.count && db.neighbours[start].relative_direction < u.relative_direction - 10)
       ++start;
-    if (!hit[ui]) continue;
     --hits;
     int contribution = 0;
     // No neighbour far enough round: the scan starts at the last one.
@@ -259,7 +380,7 @@ int OverlapSet(const Side& from, int skip, const Transform& t, const Side& into,
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
   CorePoints c;
-  const DecodedRecord& r = side.record;
+  const SideRecord& r = side.record;
   if (side.core1) {
     const Point p = ApplyTransform(t, r.core1_x, r.core1_y, 0);
     c.x1 = p.x;
@@ -282,7 +403,7 @@ int64_t SquaredDistance(int x0, int y0, int x1, int y1) {
 }
 
 // A core of one record falling well inside the other's print, with no partner core there.
-int LoneCorePenalty(const CorePoints& cores, const DecodedRecord& other_mask, int penalty) {
+int LoneCorePenalty(const CorePoints& cores, const SideRecord& other_mask, int penalty) {
   int total = 0;
   const int xs[2] = {cores.x1, cores.x2}, ys[2] = {cores.y1, cores.y2};
   for (int k = 0; k < 2; ++k) {
@@ -352,20 +473,25 @@ void ScoreRotation(const Side& A, const Side& B, int a, int b, int phi, int psi,
     pb_dist[i] = NearestRoot(int64_t{dx} * dx + int64_t{dy} * dy);
   }
 
-  // PB ordered by polar direction (then by index), so that each p looks only at the
-  // entries within 12 degrees of its own. The choice is the same as a scan of the whole
-  // list: lowest cost, and among equal costs the first in PB order.
-  // Counting sort: stable, and first[d] is the first sorted position at direction d or more.
-  int first[361] = {};
-  for (int i = 0; i < nb; ++i) ++first[pb_dir[i] + 1];
-  for (int d = 0; d < 360; ++d) first[d + 1] += first[d];
+  // PB bucketed by polar direction, 8 degrees a bucket, so that each p looks only at the
+  // buckets that hold entries within 12 degrees of its own (the 12-degree test still runs
+  // on each). The choice is the same as a scan of the whole list: lowest cost, and among
+  // equal costs the first in PB order, which the comparison of q below settles whatever
+  // the visiting order. first[k] is the first sorted position of bucket k or later.
+  constexpr int kBucketShift = 3, kBuckets = 360 >> kBucketShift;  // 45
+  int first[kBuckets + 1] = {};
+  for (int i = 0; i < nb; ++i) ++first[(pb_dir[i] >> kBucketShift) + 1];
+  for (int k = 0; k < kBuckets; ++k) first[k + 1] += first[k];
   int order[kMaxMinutiae];
   {
-    int next[360];
+    int next[kBuckets];
     std::memcpy(next, first, sizeof(next));
-    for (int i = 0; i < nb; ++i) order[next[pb_dir[i]]++] = i;
+    for (int i = 0; i < nb; ++i) order[next[pb_dir[i] >> kBucketShift]++] = i;
   }
-  const auto lower = [&](int value) { return first[value]; };  // value in 0..360
+  // First sorted position of the bucket holding direction value (0..359), or nb for 360.
+  const auto lower = [&](int value) { return first[value >> kBucketShift]; };
+  // One past the last sorted position of the bucket holding direction value (0..359).
+  const auto upper = [&](int value) { return first[(value >> kBucketShift) + 1]; };
 
   bool paired_a[kMaxMinutiae] = {}, paired_b[kMaxMinutiae] = {};
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];
@@ -394,13 +520,13 @@ void ScoreRotation(const Side& A, const Side& B, int a, int b, int phi, int psi,
     };
     const int lo = pa_dir[p] - 12, hi = pa_dir[p] + 12;
     if (lo < 0) {
-      consider(0, lower(hi + 1));
+      consider(0, upper(hi));
       consider(lower(lo + 360), nb);
     } else if (hi > 359) {
       consider(lower(lo), nb);
-      consider(0, lower(hi - 360 + 1));
+      consider(0, upper(hi - 360));
     } else {
-      consider(lower(lo), lower(hi + 1));
+      consider(lower(lo), upper(hi));
     }
     // The best partner only: when it is taken, p stays unpaired.
     if (best_q < 0 || paired_b[best_q]) continue;
@@ -492,14 +618,14 @@ double SineOfDegree(int degree) { return FixedTables().sine[DegreeIndex(degree)]
 double CosineOfDegree(int degree) { return FixedTables().cosine[DegreeIndex(degree)]; }
 
 int SquareOf(int v) {
-  if (v >= -256 && v <= 256) return FixedTables().square[v < 0 ? -v : v];
+  if (v >= -256 && v <= 256) return kIntegerTables.square[v < 0 ? -v : v];
   return v * v;
 }
 
 int NearestRoot(int64_t d) {
   if (d < 0) return 0;
   if (d >= kRootTableSize) return 256;
-  const int r = FixedTables().floor_root[d];
+  const int r = kIntegerTables.floor_root[d];
   // sqrt(d) lies above r + 0.5 exactly when d > r^2 + r (d is an integer).
   return d > int64_t{r} * r + r ? r + 1 : r;
 }
@@ -507,7 +633,7 @@ int NearestRoot(int64_t d) {
 int FloorRoot(int64_t d) {
   if (d < 0) return 0;
   if (d >= kRootTableSize) return 255;
-  return FixedTables().floor_root[d];
+  return kIntegerTables.floor_root[d];
 }
 
 int NormaliseRotation(int angle) {
@@ -555,7 +681,8 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
     SetAlignmentNone(alignment);
     return 0;
   }
-  WorkArea* work = new (std::nothrow) WorkArea();
+  // Not value-initialised: every field the core reads is written before it is read.
+  WorkArea* work = new (std::nothrow) WorkArea;
   if (work == nullptr) return kMatchNoWorkArea;
   Side& A = work->a;
   Side& B = work->b;
@@ -573,6 +700,7 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
   const int64_t radius_squared = int64_t{radius} * radius;
   BuildDescriptors(A, radius_squared);
   BuildDescriptors(B, radius_squared);
+  BuildReachedBy(B);
 
   // Three best B partners of each A minutia, highest similarity first, lower B first.
   Candidate candidates[kMaxMinutiae * kCandidatesPerMinutia];
@@ -580,9 +708,16 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
   for (int a = 0; a < A.n; ++a) {
     Candidate kept[kCandidatesPerMinutia];
     int kept_count = 0;
-    for (int b = 0; b < B.n; ++b) {
-      if (A.record.minutiae[a].type != B.record.minutiae[b].type) continue;
+    // Only B minutiae of the same type that can reach 80, in index order: a similarity
+    // under 80 never anchors a slot and always ranks below one of 80 or more, so leaving
+    // those out changes neither the kept candidates that count nor their order.
+    const int type = A.record.minutiae[a].type;
+    uint64_t partners = (type == 0 || type == 1) ? B.of_type[type] : 0;
+    partners &= PossiblePartners(A.descriptors[a], B);
+    for (; partners != 0; partners &= partners - 1) {
+      const int b = std::countr_zero(partners);
       const int s = LocalSimilarity(A.descriptors[a], B.descriptors[b]);
+      if (s < kReferenceSimilarity) continue;
       int pos = kept_count;
       while (pos > 0 && kept[pos - 1].similarity < s) --pos;
       if (pos >= kCandidatesPerMinutia) continue;
