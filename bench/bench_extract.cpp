@@ -19,6 +19,7 @@
 
 #include "reader/extract/extract_context.h"
 #include "reader/extract/extract_feature.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace {
 
@@ -68,17 +69,8 @@ std::vector<Image> LoadImages() {
   std::sort(paths.begin(), paths.end());
   std::vector<Image> images;
   for (const auto& p : paths) {
-    std::ifstream in(p, std::ios::binary);
-    std::string magic;
-    int w = 0, h = 0, maxval = 0;
-    if (!(in >> magic >> w >> h >> maxval) || magic != "P5" ||
-        w != vantrel::extract::kImageWidth || h != vantrel::extract::kImageHeight) {
-      continue;
-    }
-    in.get();
-    Image image(vantrel::extract::kImageBytes);
-    in.read(reinterpret_cast<char*>(image.data()), vantrel::extract::kImageBytes);
-    if (in.gcount() == vantrel::extract::kImageBytes) images.push_back(std::move(image));
+    Image image = vantrel::tools::ReadFingerprintPgm(p.string());
+    if (!image.empty()) images.push_back(std::move(image));
   }
   return images;
 }

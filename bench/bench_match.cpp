@@ -13,23 +13,15 @@
 #include "reader/extract/record.h"
 #include "reader/match/matcher.h"
 #include "reader/match/synthesis.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace {
 
 using Record = std::vector<uint8_t>;
 
 bool ReadPgm(const std::string& path, std::vector<uint8_t>& pixels) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char magic[3] = {};
-  int w = 0, h = 0, maxval = 0;
-  const bool ok = std::fscanf(f, "%2s %d %d %d", magic, &w, &h, &maxval) == 4 &&
-                  std::string(magic) == "P5" && w == 152 && h == 200 && maxval == 255;
-  std::fgetc(f);
-  pixels.assign(152 * 200, 0);
-  const bool read = ok && std::fread(pixels.data(), 1, pixels.size(), f) == pixels.size();
-  std::fclose(f);
-  return read;
+  pixels = vantrel::tools::ReadFingerprintPgm(path);
+  return !pixels.empty();
 }
 
 // Finger number of each record of RealRecords(), same order.

@@ -22,6 +22,7 @@
 
 #include "sim/reader_model.h"
 #include "sim/serial_device_sim.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace {
 
@@ -41,17 +42,8 @@ int RateOf(speed_t speed) {
 }
 
 bool LoadPgm(const char* path, std::vector<uint8_t>& pixels) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  char header[16] = {};
-  bool ok = std::fread(header, 1, 15, file) == 15 &&
-            std::memcmp(header, "P5\n152 200\n255\n", 15) == 0;
-  if (ok) {
-    pixels.resize(152 * 200);
-    ok = std::fread(pixels.data(), 1, pixels.size(), file) == pixels.size();
-  }
-  std::fclose(file);
-  return ok;
+  pixels = vantrel::tools::ReadFingerprintPgm(path);
+  return !pixels.empty();
 }
 
 int ServeSerial(vantrel::sim::ReaderModel& model) {

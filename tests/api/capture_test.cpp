@@ -21,6 +21,7 @@
 #include "reader/platform/virtual/virtual_serial.h"
 #include "sim/reader_model.h"
 #include "vantrel/vantrel.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::api {
 namespace {
@@ -40,15 +41,8 @@ class SteppingClock final : public platform::Clock {
 };
 
 std::vector<uint8_t> ReadPgm(const std::string& name) {
-  const std::string path = std::string(VANTREL_FINGERPRINTS_DIR) + "/FVC2002_DB1_B/" + name;
-  std::vector<uint8_t> pixels;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return pixels;
-  std::fseek(f, 15, SEEK_SET);  // "P5\n152 200\n255\n"
-  pixels.resize(30400);
-  if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) pixels.clear();
-  std::fclose(f);
-  return pixels;
+  return vantrel::tools::ReadFingerprintPgm(std::string(VANTREL_FINGERPRINTS_DIR) +
+                                            "/FVC2002_DB1_B/" + name);
 }
 
 class CaptureTest : public ::testing::Test {

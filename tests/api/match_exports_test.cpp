@@ -9,23 +9,14 @@
 #include "reader/extract/extract_feature.h"
 #include "reader/match/matcher.h"
 #include "vantrel/vantrel.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace {
 
 // A 152 x 200 binary PGM in reader form, or empty when it cannot be read.
 std::vector<uint8_t> ReadPgm(const std::string& name) {
-  const std::string path = std::string(VANTREL_FINGERPRINTS_DIR) + "/FVC2002_DB1_B/" + name;
-  std::vector<uint8_t> pixels;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return pixels;
-  char header[15];
-  if (std::fread(header, 1, sizeof header, f) == sizeof header &&
-      std::string(header, sizeof header) == "P5\n152 200\n255\n") {
-    pixels.resize(30400);
-    if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) pixels.clear();
-  }
-  std::fclose(f);
-  return pixels;
+  return vantrel::tools::ReadFingerprintPgm(std::string(VANTREL_FINGERPRINTS_DIR) +
+                                            "/FVC2002_DB1_B/" + name);
 }
 
 // Reader form to the display form callers hold.

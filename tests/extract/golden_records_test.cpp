@@ -25,6 +25,7 @@
 
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/record.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::extract {
 namespace {
@@ -85,17 +86,8 @@ uint64_t ContextHash(const ExtractionContext& c) {
 using Image = std::vector<uint8_t>;
 
 bool ReadPgm(const std::filesystem::path& path, Image& out) {
-  std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, maxval = 0;
-  if (!(in >> magic >> w >> h >> maxval) || magic != "P5" || w != kImageWidth ||
-      h != kImageHeight || maxval != 255) {
-    return false;
-  }
-  in.get();
-  out.assign(kImageBytes, 0);
-  in.read(reinterpret_cast<char*>(out.data()), kImageBytes);
-  return in.gcount() == kImageBytes;
+  out = vantrel::tools::ReadFingerprintPgm(path.string());
+  return !out.empty();
 }
 
 const std::filesystem::path kRoot(VANTREL_FINGERPRINTS_DIR);

@@ -13,6 +13,7 @@
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/normalise.h"
 #include "reader/extract/record.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::extract {
 namespace {
@@ -23,17 +24,8 @@ Image Constant(uint8_t v) { return Image(kImageBytes, v); }
 
 // Reads a binary 152 x 200 PGM as written in the fingerprint folders.
 bool ReadPgm(const std::filesystem::path& path, Image& out) {
-  std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, maxval = 0;
-  if (!(in >> magic >> w >> h >> maxval) || magic != "P5" || w != kImageWidth ||
-      h != kImageHeight || maxval != 255) {
-    return false;
-  }
-  in.get();
-  out.assign(kImageBytes, 0);
-  in.read(reinterpret_cast<char*>(out.data()), kImageBytes);
-  return in.gcount() == kImageBytes;
+  out = vantrel::tools::ReadFingerprintPgm(path.string());
+  return !out.empty();
 }
 
 std::vector<std::filesystem::path> RealImages() {

@@ -16,6 +16,7 @@
 #include "reader/platform/platform.h"
 #include "reader/platform/virtual/virtual_hid.h"
 #include "sim/reader_model.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::testing {
 
@@ -78,16 +79,7 @@ inline std::deque<std::vector<uint8_t>> Payloads(const std::vector<uint8_t>& byt
 
 // Loads a 152 x 200 binary PGM; empty when it is missing.
 inline std::vector<uint8_t> LoadPgm(const std::string& path) {
-  std::vector<uint8_t> pixels;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return pixels;
-  char header[16] = {};
-  if (std::fread(header, 1, 15, file) == 15 && std::memcmp(header, "P5\n152 200\n255\n", 15) == 0) {
-    pixels.resize(152 * 200);
-    if (std::fread(pixels.data(), 1, pixels.size(), file) != pixels.size()) pixels.clear();
-  }
-  std::fclose(file);
-  return pixels;
+  return vantrel::tools::ReadFingerprintPgm(path);
 }
 
 class HidTest : public ::testing::Test {

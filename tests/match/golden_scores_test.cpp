@@ -19,6 +19,7 @@
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/record.h"
 #include "reader/match/matcher.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::match {
 namespace {
@@ -37,15 +38,8 @@ const GoldenEntry kGolden[] = {
 constexpr int kFirstFinger = 101, kFingers = 10, kImpressions = 8;
 
 bool ReadPgm(const std::string& path, std::vector<uint8_t>& pixels) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char header[16] = {};
-  const bool ok =
-      std::fread(header, 1, 15, f) == 15 && std::string(header, 15) == "P5\n152 200\n255\n";
-  pixels.assign(152 * 200, 0);
-  const bool read = ok && std::fread(pixels.data(), 1, pixels.size(), f) == pixels.size();
-  std::fclose(f);
-  return read;
+  pixels = vantrel::tools::ReadFingerprintPgm(path);
+  return !pixels.empty();
 }
 
 // FNV-1a over every output field of the alignment, so that a changed reference pair,

@@ -12,6 +12,7 @@
 #include "reader/match/matcher.h"
 #include "reader/match/quality.h"
 #include "reader/match/synthesis.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::match {
 namespace {
@@ -28,14 +29,8 @@ struct Print {
 };
 
 bool ReadPgm(const std::string& path, std::vector<uint8_t>& pixels) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char header[16] = {};
-  const bool ok = std::fread(header, 1, 15, f) == 15 && std::string(header, 15) == "P5\n152 200\n255\n";
-  pixels.assign(152 * 200, 0);
-  const bool read = ok && std::fread(pixels.data(), 1, pixels.size(), f) == pixels.size();
-  std::fclose(f);
-  return read;
+  pixels = vantrel::tools::ReadFingerprintPgm(path);
+  return !pixels.empty();
 }
 
 // Impressions 1..4 of the ten fingers of the first set, extracted once for all tests.
