@@ -1,6 +1,8 @@
 #include "reader/extract/skeleton.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "reader/extract/minutiae.h"
 
@@ -62,6 +64,35 @@ inline int ThinPattern(const uint8_t* p) {
          (((p[-1 - kStride] >> 1) & 1) << 3) | (((p[-1] >> 1) & 1) << 4) |
          (((p[-1 + kStride] >> 1) & 1) << 5) | (((p[kStride] >> 1) & 1) << 6) |
          (((p[1 + kStride] >> 1) & 1) << 7);
+}
+
+// One bit per column of a thinning row: `ridge` where the pixel holds 3, `set` where it
+// holds anything but 0. Thinning rows hold only 0, 1 and 3 past column 0.
+struct RowBits {
+  uint64_t ridge[4];
+  uint64_t set[4];
+};
+
+// Bit i of the result is the low bit of byte i of w.
+inline uint64_t GatherLowBits(uint64_t w) {
+  return ((w & 0x0101010101010101ULL) * 0x0102040810204080ULL) >> 56;
+}
+
+static_assert(std::endian::native == std::endian::little,
+              "row masks read the canvas eight bytes at a time");
+
+inline void RowMasks(const uint8_t* row, RowBits& bits) {
+  for (int i = 0; i < 4; ++i) {
+    uint64_t ridge = 0, set = 0;
+    for (int j = 0; j < 8; ++j) {
+      uint64_t w;
+      std::memcpy(&w, row + i * 64 + j * 8, 8);
+      ridge |= GatherLowBits(w >> 1) << (8 * j);
+      set |= GatherLowBits(w | (w >> 1)) << (8 * j);
+    }
+    bits.ridge[i] = ridge;
+    bits.set[i] = set;
+  }
 }
 
 }  // namespace
@@ -158,6 +189,17 @@ void Thin(uint8_t* canvas) {
     row[0] = 0;
     for (int x = 1; x < kCanvasWidth; ++x) row[x] = row[x] != 0 ? 3 : 0;
   }
+  // Pixels that pass the "both neighbours set" test are never deleted, and that test
+  // cannot change within an iteration (a deleted pixel holds 1, still set), so each row
+  // is scanned only at the pixels that fail it: the ends of the runs across the pass's
+  // axis. They are visited in the same order as a full scan, on the live canvas. The
+  // row masks follow the canvas: a deletion clears a ridge bit, the end-of-iteration
+  // clearing of a row makes its set bits its ridge bits.
+  static_assert(kFirstColumn / 64 == 0 && kLastColumn / 64 == 3 && kCanvasWidth == 256);
+  constexpr uint64_t kColumnsFrom[4] = {~0ULL << (kFirstColumn % 64), ~0ULL, ~0ULL,
+                                        ~0ULL >> (63 - kLastColumn % 64)};
+  RowBits bits[kCanvasHeight];
+  for (int y = kFirstRow - 1; y <= kLastRow + 1; ++y) RowMasks(canvas + y * kStride, bits[y]);
   bool changing = true;
   while (changing) {
     changing = false;
@@ -172,25 +214,51 @@ void Thin(uint8_t* canvas) {
       for (int y = kFirstRow; y <= kLastRow; ++y) {
         if (!start_changed[y] && !start_changed[y - 1] && !start_changed[y + 1]) continue;
         uint8_t* row = canvas + y * kStride;
-        for (int x = kFirstColumn; x <= kLastColumn; ++x) {
-          if (row[x] != 3) continue;
-          const bool both = pass == 0 ? (row[x - 1] != 0 && row[x + 1] != 0)
-                                      : (row[x - kStride] != 0 && row[x + kStride] != 0);
-          if (both) continue;
-          if (set[ThinPattern(row + x)]) {
-            row[x] = 1;
-            row_changed[y] = true;
-            changing = true;
+        RowBits& b = bits[y];
+        uint64_t across[4];
+        if (pass == 0) {
+          // Left and right neighbours: the row's own set mask shifted by one column.
+          for (int i = 0; i < 4; ++i) {
+            const uint64_t left = (b.set[i] << 1) | (i > 0 ? b.set[i - 1] >> 63 : 0);
+            const uint64_t right = (b.set[i] >> 1) | (i < 3 ? b.set[i + 1] << 63 : 0);
+            across[i] = left & right;
           }
+        } else {
+          for (int i = 0; i < 4; ++i) across[i] = bits[y - 1].set[i] & bits[y + 1].set[i];
+        }
+        bool deleted_any = false;
+        for (int i = 0; i < 4; ++i) {
+          uint64_t candidates = b.ridge[i] & ~across[i] & kColumnsFrom[i];
+          uint64_t removed = 0;
+          while (candidates != 0) {
+            const int bit = __builtin_ctzll(candidates);
+            const int x = i * 64 + bit;
+            candidates &= candidates - 1;
+            const bool remove = set[ThinPattern(row + x)];
+            row[x] = remove ? 1 : 3;
+            removed |= static_cast<uint64_t>(remove) << bit;
+          }
+          b.ridge[i] &= ~removed;
+          deleted_any |= removed != 0;
+        }
+        if (deleted_any) {
+          row_changed[y] = true;
+          changing = true;
         }
       }
     }
     for (int y = 0; y < kCanvasHeight; ++y) {
       uint8_t* row = canvas + y * kStride;
       if (start_changed[y]) {
-        for (int x = 1; x < kCanvasWidth; ++x) {
-          if (row[x] == 1) row[x] = 0;
+        // 1 (deleted) becomes 0 and 3 stays 3: every byte becomes 3 x its bit 1. Column 0
+        // is rewritten below.
+        for (int i = 0; i < kCanvasWidth; i += 8) {
+          uint64_t w;
+          std::memcpy(&w, row + i, 8);
+          w = ((w >> 1) & 0x0101010101010101ULL) * 3;
+          std::memcpy(row + i, &w, 8);
         }
+        for (int i = 0; i < 4; ++i) bits[y].set[i] = bits[y].ridge[i];
         changing = true;
       }
       row[0] = row_changed[y] ? 0 : 2;
