@@ -179,6 +179,11 @@ void FillHoles(uint8_t* binary) {
   }
 }
 
+bool ThinDeletes(int pass, int pattern) {
+  if (pattern < 0 || pattern > 255) return false;
+  return (pass == 0 ? Deletions().pass_a : Deletions().pass_b)[static_cast<size_t>(pattern)];
+}
+
 void Thin(uint8_t* canvas) {
   const DeletionTables& tables = Deletions();
   constexpr int kFirstRow = 6, kLastRow = 281, kFirstColumn = 6, kLastColumn = 249;

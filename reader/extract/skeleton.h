@@ -15,6 +15,10 @@ void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext&
 // Closes small holes (contours of fewer than 40 pixels) inside ridges, in place.
 void FillHoles(uint8_t* binary);
 
+// Whether a thinning pass (0 or 1) deletes a ridge pixel whose neighbours form `pattern`:
+// bit k set when the neighbour in direction index k is ridge.
+bool ThinDeletes(int pass, int pattern);
+
 // Thins the binary ridges to one pixel, in place; every pixel ends 1 (skeleton) or 0.
 void Thin(uint8_t* binary);
 

@@ -1,0 +1,181 @@
+// The thinning and the oriented filters take shortcuts (run-end scanning, tap pairs in
+// registers). Here each is held against the plain statement of its rule, written as
+// directly as possible, on random canvases that reach every column and row edge.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "reader/extract/ridge_filter.h"
+#include "reader/extract/skeleton.h"
+
+namespace vantrel::extract {
+namespace {
+
+using Canvas = std::vector<uint8_t>;
+constexpr int w = kCanvasWidth;
+
+// Thinning exactly as stated: full raster scans of the window, in place.
+void PlainThin(uint8_t* canvas) {
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    canvas[y * w] = 0;
+    for (int x = 1; x < w; ++x) canvas[y * w + x] = canvas[y * w + x] != 0 ? 3 : 0;
+  }
+  auto ridge = [&](int i) { return (canvas[i] >> 1) & 1; };
+  bool changing = true;
+  while (changing) {
+    changing = false;
+    bool start_changed[kCanvasHeight], row_changed[kCanvasHeight] = {};
+    for (int y = 0; y < kCanvasHeight; ++y) start_changed[y] = canvas[y * w] != 2;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int y = 6; y <= 281; ++y) {
+        if (!start_changed[y] && !start_changed[y - 1] && !start_changed[y + 1]) continue;
+        for (int x = 6; x <= 249; ++x) {
+          const int i = y * w + x;
+          if (canvas[i] != 3) continue;
+          const bool both = pass == 0 ? canvas[i - 1] != 0 && canvas[i + 1] != 0
+                                      : canvas[i - w] != 0 && canvas[i + w] != 0;
+          if (both) continue;
+          const int pattern = ridge(i + 1) | ridge(i + 1 - w) << 1 | ridge(i - w) << 2 |
+                              ridge(i - 1 - w) << 3 | ridge(i - 1) << 4 |
+                              ridge(i - 1 + w) << 5 | ridge(i + w) << 6 | ridge(i + 1 + w) << 7;
+          if (ThinDeletes(pass, pattern)) {
+            canvas[i] = 1;
+            row_changed[y] = changing = true;
+          }
+        }
+      }
+    }
+    for (int y = 0; y < kCanvasHeight; ++y) {
+      if (start_changed[y]) {
+        for (int x = 1; x < w; ++x) {
+          if (canvas[y * w + x] == 1) canvas[y * w + x] = 0;
+        }
+        changing = true;
+      }
+      canvas[y * w] = row_changed[y] ? 0 : 2;
+    }
+  }
+  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] &= ~2 & 0xFF;
+}
+
+// Random blobs and stripes of ridge, thick enough to need several iterations, over the
+// whole canvas including the first and last columns and rows.
+Canvas RandomBinary(std::mt19937& rng, int density_percent) {
+  Canvas c(kCanvasBytes, 0);
+  std::uniform_int_distribution<int> percent(0, 99);
+  for (int i = 0; i < kCanvasBytes; ++i) c[i] = percent(rng) < density_percent ? 1 : 0;
+  std::uniform_int_distribution<int> x_of(0, w - 1), y_of(0, kCanvasHeight - 1), size(2, 14);
+  for (int blob = 0; blob < 60; ++blob) {
+    const int x0 = x_of(rng), y0 = y_of(rng), sx = size(rng), sy = size(rng);
+    for (int y = y0; y < std::min(y0 + sy, kCanvasHeight); ++y) {
+      for (int x = x0; x < std::min(x0 + sx, w); ++x) c[y * w + x] = 1;
+    }
+  }
+  return c;
+}
+
+TEST(FastPath, ThinningMatchesTheFullRasterScan) {
+  std::mt19937 rng(20261209);
+  for (int round = 0; round < 24; ++round) {
+    Canvas fast = RandomBinary(rng, round % 4 * 15);
+    Canvas plain = fast;
+    Thin(fast.data());
+    PlainThin(plain.data());
+    ASSERT_EQ(fast, plain) << "round " << round;
+  }
+}
+
+TEST(FastPath, ThinningMatchesOnSolidCanvases) {
+  for (uint8_t v : {0, 1}) {
+    Canvas fast(kCanvasBytes, v), plain(kCanvasBytes, v);
+    Thin(fast.data());
+    PlainThin(plain.data());
+    EXPECT_EQ(fast, plain) << int{v};
+  }
+}
+
+// The oriented filter as stated: every pixel's window summed cell by cell, pixels before
+// the first or after the last canvas byte counting as 0, blocks of code 0 copied.
+template <typename CellsOf>
+Canvas PlainFilter(const Canvas& src, const ExtractionContext& context, int n, CellsOf cells) {
+  const int r = n / 2;
+  Canvas dst(kCanvasBytes, 0);
+  for (int i = 0; i < kCanvasBytes; ++i) {
+    const int y = i / w, x = i % w;
+    const int br = y / kBlockSize, bc = x / kBlockSize;
+    const int code = context.block_direction[br][bc];
+    if (code == 0) {
+      dst[i] = src[i];
+      continue;
+    }
+    long sum = 0;
+    for (int ky = 0; ky < n; ++ky) {
+      for (int kx = 0; kx < n; ++kx) {
+        const int at = i + (ky - r) * w + (kx - r);
+        if (at >= 0 && at < kCanvasBytes) sum += cells(br, bc, code, ky, kx) * src[at];
+      }
+    }
+    dst[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
+  }
+  return dst;
+}
+
+ExtractionContext RandomFields(std::mt19937& rng, int background_percent) {
+  ExtractionContext context{};
+  std::uniform_int_distribution<int> code(1, kDirectionCodes), cls(0, kPeriodClasses - 1),
+      percent(0, 99);
+  // Runs of equal codes, as real direction fields have, broken at random places.
+  for (int br = 0; br < kBlockRows; ++br) {
+    int current = code(rng);
+    for (int bc = 0; bc < kBlockColumns; ++bc) {
+      if (percent(rng) < 30) current = code(rng);
+      context.block_direction[br][bc] =
+          static_cast<uint8_t>(percent(rng) < background_percent ? 0 : current);
+      context.ridge_period[br][bc] = static_cast<uint8_t>(percent(rng) < 70 ? 1 : cls(rng));
+    }
+  }
+  return context;
+}
+
+Canvas RandomGrey(std::mt19937& rng) {
+  Canvas c(kCanvasBytes);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (auto& v : c) v = static_cast<uint8_t>(byte(rng));
+  // A few saturated patches drive the sums past both clamps.
+  for (int i = 0; i < kCanvasBytes; i += 4096) std::fill_n(c.begin() + i, 600, i % 8192 ? 255 : 0);
+  return c;
+}
+
+TEST(FastPath, SmoothingMatchesTheCellByCellSum) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3; ++round) {
+    const Canvas src = RandomGrey(rng);
+    const ExtractionContext context = RandomFields(rng, round * 20);
+    Canvas fast(kCanvasBytes, 0);
+    SmoothAlongRidges(src.data(), fast.data(), context);
+    const Canvas plain = PlainFilter(src, context, kSmoothSide, [](int, int, int code, int ky, int kx) {
+      return SmoothingKernelFor(code).c[ky][kx];
+    });
+    ASSERT_EQ(fast, plain) << "round " << round;
+  }
+}
+
+TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3; ++round) {
+    const Canvas src = RandomGrey(rng);
+    const ExtractionContext context = RandomFields(rng, round * 20);
+    Canvas fast(kCanvasBytes, 0);
+    EnhanceRidges(src.data(), fast.data(), context);
+    const Canvas plain =
+        PlainFilter(src, context, kEnhanceSide, [&context](int br, int bc, int code, int ky, int kx) {
+          return EnhancementKernelFor(context.ridge_period[br][bc], code).c[ky][kx];
+        });
+    ASSERT_EQ(fast, plain) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::extract
