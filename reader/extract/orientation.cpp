@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "reader/extract/angle.h"
 
 namespace vantrel::extract {
@@ -85,6 +89,60 @@ struct WindowHistogram {
     return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
   }
 };
+
+// Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 block whose top-left pixel
+// is at `block`. |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below
+// 2^27, so the sums are 32-bit sums of 16 x 16-bit products, in any order.
+#if defined(__SSE2__)
+inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [&](const uint8_t* q) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+  };
+  __m128i sxx = zero, syy = zero, sxy = zero;
+  for (int y = 0; y < kBlockSize; ++y) {
+    const uint8_t* mid = block + y * kCanvasWidth;
+    const uint8_t* up = mid - kCanvasWidth;
+    const uint8_t* down = mid + kCanvasWidth;
+    const __m128i ul = load(up - 1), uc = load(up), ur = load(up + 1);
+    const __m128i ml = load(mid - 1), mr = load(mid + 1);
+    const __m128i dl = load(down - 1), dc = load(down), dr = load(down + 1);
+    const __m128i gx = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(ur, dr), _mm_add_epi16(mr, mr)),
+                                     _mm_add_epi16(_mm_add_epi16(ul, dl), _mm_add_epi16(ml, ml)));
+    const __m128i gy = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(dl, dr), _mm_add_epi16(dc, dc)),
+                                     _mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(uc, uc)));
+    sxx = _mm_add_epi32(sxx, _mm_madd_epi16(gx, gx));
+    syy = _mm_add_epi32(syy, _mm_madd_epi16(gy, gy));
+    sxy = _mm_add_epi32(sxy, _mm_madd_epi16(gx, gy));
+  }
+  auto total = [](__m128i v) {
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(v);
+  };
+  gxx = total(sxx);
+  gyy = total(syy);
+  gxy = total(sxy);
+}
+#else
+inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
+  gxx = gyy = gxy = 0;
+  for (int y = 0; y < kBlockSize; ++y) {
+    const uint8_t* mid = block + y * kCanvasWidth;
+    const uint8_t* up = mid - kCanvasWidth;
+    const uint8_t* down = mid + kCanvasWidth;
+    for (int x = 0; x < kBlockSize; ++x) {
+      const auto gx = static_cast<int16_t>(up[x + 1] + 2 * mid[x + 1] + down[x + 1] -
+                                           up[x - 1] - 2 * mid[x - 1] - down[x - 1]);
+      const auto gy = static_cast<int16_t>(down[x - 1] + 2 * down[x] + down[x + 1] -
+                                           up[x - 1] - 2 * up[x] - up[x + 1]);
+      gxx += gx * gx;
+      gyy += gy * gy;
+      gxy += gx * gy;
+    }
+  }
+}
+#endif
 
 }  // namespace
 
@@ -193,23 +251,8 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   for (int r = 1; r <= 34; ++r) {
     for (int c = 1; c <= 30; ++c) {
       if (mask[r][c] != 0) continue;
-      // |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below 2^27, so the
-      // sums are 32-bit sums of 16 x 16-bit products.
       int32_t gxx = 0, gyy = 0, gxy = 0;
-      for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
-        const uint8_t* up = canvas + (y - 1) * kCanvasWidth + c * kBlockSize;
-        const uint8_t* mid = up + kCanvasWidth;
-        const uint8_t* down = mid + kCanvasWidth;
-        for (int x = 0; x < kBlockSize; ++x) {
-          const auto gx = static_cast<int16_t>(up[x + 1] + 2 * mid[x + 1] + down[x + 1] -
-                                               up[x - 1] - 2 * mid[x - 1] - down[x - 1]);
-          const auto gy = static_cast<int16_t>(down[x - 1] + 2 * down[x] + down[x + 1] -
-                                               up[x - 1] - 2 * up[x] - up[x + 1]);
-          gxx += gx * gx;
-          gyy += gy * gy;
-          gxy += gx * gy;
-        }
-      }
+      GradientSums(canvas + r * kBlockSize * kCanvasWidth + c * kBlockSize, gxx, gyy, gxy);
       const int32_t a_sum = gxx - gyy;
       const int32_t c_sum = gxy;
       const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
