@@ -186,6 +186,9 @@ struct FilterTables {
   SampleOffset signature[kDirectionCodes][kSignatureLength][kSignatureSamples];
   TapProgram smooth_taps[kDirectionCodes];
   TapProgram enhance_taps[kPeriodClasses][kDirectionCodes];
+  // The signature samples as offsets on the flat canvas, and how far they reach.
+  int16_t signature_offset[kDirectionCodes][kSignatureLength * kSignatureSamples];
+  int signature_reach = 0;  // the largest |dx| or |dy| of any code
 
   FilterTables() {
     int16_t smooth_base[kSmoothSide][kSmoothSide];
@@ -218,6 +221,10 @@ struct FilterTables {
           const double along = s - 8, across = 16 - p;
           signature[k - 1][p][s].dx = static_cast<int8_t>(std::lround(along * cs + across * sn));
           signature[k - 1][p][s].dy = static_cast<int8_t>(std::lround(-along * sn + across * cs));
+          const SampleOffset o = signature[k - 1][p][s];
+          signature_offset[k - 1][p * kSignatureSamples + s] =
+              static_cast<int16_t>(o.dy * kCanvasWidth + o.dx);
+          signature_reach = std::max({signature_reach, std::abs(int{o.dx}), std::abs(int{o.dy})});
         }
       }
     }
@@ -480,15 +487,28 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
       if (code < 1 || code > kDirectionCodes) continue;
       const int cx = 16 + 16 * j, cy = 16 + 16 * i;
       int signature[kSignatureLength];
-      for (int p = 0; p < kSignatureLength; ++p) {
-        int sum = 0;
-        for (int s = 0; s < kSignatureSamples; ++s) {
-          const SampleOffset o = t.signature[code - 1][p][s];
-          const int y = std::clamp(cy + o.dy, 0, kCanvasHeight - 1);
-          const int x = std::clamp(cx + o.dx, 0, kCanvasWidth - 1);
-          sum += canvas[y * kCanvasWidth + x];
+      const int reach = t.signature_reach;
+      if (cx - reach >= 0 && cx + reach < kCanvasWidth && cy - reach >= 0 &&
+          cy + reach < kCanvasHeight) {
+        // Every sample lies on the canvas: no clamping needed.
+        const uint8_t* centre = canvas + cy * kCanvasWidth + cx;
+        const int16_t* offset = t.signature_offset[code - 1];
+        for (int p = 0; p < kSignatureLength; ++p, offset += kSignatureSamples) {
+          int sum = 0;
+          for (int s = 0; s < kSignatureSamples; ++s) sum += centre[offset[s]];
+          signature[p] = sum / kSignatureSamples;
         }
-        signature[p] = sum / kSignatureSamples;
+      } else {
+        for (int p = 0; p < kSignatureLength; ++p) {
+          int sum = 0;
+          for (int s = 0; s < kSignatureSamples; ++s) {
+            const SampleOffset o = t.signature[code - 1][p][s];
+            const int y = std::clamp(cy + o.dy, 0, kCanvasHeight - 1);
+            const int x = std::clamp(cx + o.dx, 0, kCanvasWidth - 1);
+            sum += canvas[y * kCanvasWidth + x];
+          }
+          signature[p] = sum / kSignatureSamples;
+        }
       }
       const int measured = SignaturePeriod(signature);
       if (measured > 0) {

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "reader/extract/minutiae.h"
 
 namespace vantrel::extract {
@@ -95,31 +99,64 @@ inline void RowMasks(const uint8_t* row, RowBits& bits) {
   }
 }
 
+// One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
+// no brighter than the mean of its two samples across the ridge, else 0.
+#if defined(__SSE2__)
+inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
+                        uint8_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [&](const uint8_t* q) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+  };
+  const __m128i centre = load(v);
+  const __m128i sum = _mm_add_epi16(load(plus), load(minus));
+  const __m128i brighter = _mm_cmpgt_epi16(_mm_add_epi16(centre, centre), sum);
+  const __m128i dark = _mm_cmplt_epi16(centre, _mm_set1_epi16(10));
+  const __m128i white = _mm_cmpgt_epi16(centre, _mm_set1_epi16(250));
+  const __m128i not_brighter = _mm_andnot_si128(brighter, _mm_set1_epi16(-1));
+  const __m128i ridge = _mm_andnot_si128(white, _mm_or_si128(dark, not_brighter));
+  const __m128i bits = _mm_and_si128(ridge, _mm_set1_epi16(1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bits, zero));
+}
+#else
+inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
+                        uint8_t* out) {
+  for (int i = 0; i < kBlockSize; ++i) {
+    const int centre = v[i];
+    const bool darker = plus[i] + minus[i] - 2 * centre >= 0;
+    out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || darker));
+  }
+}
+#endif
+
 }  // namespace
 
 void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext& context) {
   for (int y = 0; y < kCanvasHeight; ++y) {
-    for (int x = 0; x < kCanvasWidth; ++x) {
-      const int p = y * kStride + x;
-      const int k = context.block_direction[y / kBlockSize][x / kBlockSize];
-      const int v = enhanced[p];
-      uint8_t out = 0;
+    for (int bc = 0; bc < kBlockColumns; ++bc) {
+      const int p0 = y * kStride + bc * kBlockSize;
+      const int k = context.block_direction[y / kBlockSize][bc];
+      uint8_t* out = binary + p0;
       if (k < 1 || k > 8) {
-        out = 0;  // background (or an invalid code) carries no ridge
-      } else if (v > 250) {
-        out = 0;
-      } else if (v < 10) {
-        out = 1;
-      } else {
-        // Samples taken on the flat canvas; beyond either end of it they count as 0.
-        const int offset = kAcrossDy[k] * kStride + kAcrossDx[k];
-        const int plus = p + offset;
-        const int minus = p - offset;
-        const int a = (plus >= 0 && plus < kCanvasBytes) ? enhanced[plus] : 0;
-        const int b = (minus >= 0 && minus < kCanvasBytes) ? enhanced[minus] : 0;
-        out = (a + b - 2 * v >= 0) ? 1 : 0;
+        // Background (or an invalid code) carries no ridge.
+        std::memset(out, 0, kBlockSize);
+        continue;
       }
-      binary[p] = out;
+      const int offset = kAcrossDy[k] * kStride + kAcrossDx[k];
+      const uint8_t* v = enhanced + p0;
+      if (p0 - offset >= 0 && p0 + kBlockSize - 1 + offset < kCanvasBytes) {
+        // The two samples across the ridge lie on the canvas for the whole run.
+        BinariseRun(v, v + offset, v - offset, out);
+        continue;
+      }
+      for (int i = 0; i < kBlockSize; ++i) {
+        // Samples taken on the flat canvas; beyond either end of it they count as 0.
+        const int p = p0 + i;
+        const int a = (p + offset >= 0 && p + offset < kCanvasBytes) ? enhanced[p + offset] : 0;
+        const int b = (p - offset >= 0 && p - offset < kCanvasBytes) ? enhanced[p - offset] : 0;
+        const int centre = v[i];
+        out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || a + b - 2 * centre >= 0));
+      }
     }
   }
 }
