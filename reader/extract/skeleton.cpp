@@ -34,6 +34,9 @@ constexpr int kPassB[] = {
 struct DeletionTables {
   std::array<bool, 256> pass_a{};
   std::array<bool, 256> pass_b{};
+  // The same sets indexed by the 3 x 3 window as three row triples (left to right):
+  // bits 0-2 the row above, 3-5 the pixel's own row, 6-8 the row below.
+  std::array<bool, 512> window[2]{};
 };
 
 const DeletionTables& Deletions() {
@@ -41,6 +44,15 @@ const DeletionTables& Deletions() {
     DeletionTables t;
     for (int p : kPassA) t.pass_a[p] = true;
     for (int p : kPassB) t.pass_b[p] = true;
+    for (int i = 0; i < 512; ++i) {
+      auto bit = [i](int k) { return (i >> k) & 1; };
+      // Direction indices 0..7: right, up-right, up, up-left, left, down-left, down,
+      // down-right.
+      const int pattern = bit(5) | bit(2) << 1 | bit(1) << 2 | bit(0) << 3 | bit(3) << 4 |
+                          bit(6) << 5 | bit(7) << 6 | bit(8) << 7;
+      t.window[0][i] = t.pass_a[pattern];
+      t.window[1][i] = t.pass_b[pattern];
+    }
     return t;
   }();
   return tables;
@@ -60,16 +72,6 @@ inline uint8_t At(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
 
-// Thinning pattern: bit k set when the neighbour in direction index k holds 3. Only
-// called inside the thinning window (rows 6..281, columns 6..249), so all eight
-// neighbours lie on the canvas.
-inline int ThinPattern(const uint8_t* p) {
-  return ((p[1] >> 1) & 1) | (((p[1 - kStride] >> 1) & 1) << 1) | (((p[-kStride] >> 1) & 1) << 2) |
-         (((p[-1 - kStride] >> 1) & 1) << 3) | (((p[-1] >> 1) & 1) << 4) |
-         (((p[-1 + kStride] >> 1) & 1) << 5) | (((p[kStride] >> 1) & 1) << 6) |
-         (((p[1 + kStride] >> 1) & 1) << 7);
-}
-
 // One bit per column of a thinning row: `ridge` where the pixel holds 3, `set` where it
 // holds anything but 0. Thinning rows hold only 0, 1 and 3 past column 0.
 struct RowBits {
@@ -84,6 +86,14 @@ inline uint64_t GatherLowBits(uint64_t w) {
 
 static_assert(std::endian::native == std::endian::little,
               "row masks read the canvas eight bytes at a time");
+
+// The bits of columns x - 1, x and x + 1 of a row mask, x in 1..254.
+inline unsigned Triple(const uint64_t* mask, int x) {
+  const int first = x - 1, word = first >> 6, shift = first & 63;
+  uint64_t v = mask[word] >> shift;
+  if (shift > 61) v |= mask[word + 1] << (64 - shift);
+  return static_cast<unsigned>(v & 7);
+}
 
 inline void RowMasks(const uint8_t* row, RowBits& bits) {
   for (int i = 0; i < 4; ++i) {
@@ -252,7 +262,7 @@ void Thin(uint8_t* canvas) {
       row_changed[y] = false;
     }
     for (int pass = 0; pass < 2; ++pass) {
-      const std::array<bool, 256>& set = pass == 0 ? tables.pass_a : tables.pass_b;
+      const std::array<bool, 512>& set = tables.window[pass];
       for (int y = kFirstRow; y <= kLastRow; ++y) {
         if (!start_changed[y] && !start_changed[y - 1] && !start_changed[y + 1]) continue;
         uint8_t* row = canvas + y * kStride;
@@ -268,20 +278,23 @@ void Thin(uint8_t* canvas) {
         } else {
           for (int i = 0; i < 4; ++i) across[i] = bits[y - 1].set[i] & bits[y + 1].set[i];
         }
+        // The window is read from the live masks: the row above is done for this pass,
+        // the pixel's own row is cleared bit by bit as it goes, the row below is untouched.
+        const uint64_t* up = bits[y - 1].ridge;
+        const uint64_t* down = bits[y + 1].ridge;
         bool deleted_any = false;
         for (int i = 0; i < 4; ++i) {
           uint64_t candidates = b.ridge[i] & ~across[i] & kColumnsFrom[i];
-          uint64_t removed = 0;
           while (candidates != 0) {
             const int bit = __builtin_ctzll(candidates);
             const int x = i * 64 + bit;
             candidates &= candidates - 1;
-            const bool remove = set[ThinPattern(row + x)];
+            const unsigned window = Triple(up, x) | Triple(b.ridge, x) << 3 | Triple(down, x) << 6;
+            const bool remove = set[window];
             row[x] = remove ? 1 : 3;
-            removed |= static_cast<uint64_t>(remove) << bit;
+            b.ridge[i] &= ~(static_cast<uint64_t>(remove) << bit);
+            deleted_any |= remove;
           }
-          b.ridge[i] &= ~removed;
-          deleted_any |= removed != 0;
         }
         if (deleted_any) {
           row_changed[y] = true;
