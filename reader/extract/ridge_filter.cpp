@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "reader/extract/filter_run.h"
 
 namespace vantrel::extract {
 
@@ -139,47 +137,6 @@ void PlaceRotated(const int16_t (&base)[N][N], int code, int16_t (&out)[N][N]) {
   out[R][R] = base[R][R];
 }
 
-// A kernel as the filters run it: the point-symmetric cells as (offset, coefficient)
-// taps on the flat canvas, each standing for the pixels at +offset and -offset, two taps
-// to a pair, and the centre cell on its own.
-struct TapPair {
-  int32_t first, second;  // canvas offsets, one per tap
-  int32_t coefficients;   // first tap's coefficient in the low 16 bits, second's above
-};
-struct TapProgram {
-  static constexpr int kMaxPairs = (kEnhanceSide * kEnhanceSide / 2 + 1) / 2;
-  int pairs = 0;
-  TapPair pair[kMaxPairs];
-  int16_t middle = 0;
-};
-
-template <int N>
-TapProgram MakeTaps(const int16_t (&k)[N][N]) {
-  constexpr int R = N / 2;
-  int32_t offset[N * N / 2];
-  int16_t coefficient[N * N / 2];
-  int n = 0;
-  for (int ky = 0; ky <= R; ++ky) {
-    for (int kx = 0; kx < (ky < R ? N : R); ++kx) {
-      offset[n] = (ky - R) * kCanvasWidth + (kx - R);
-      coefficient[n] = k[ky][kx];
-      ++n;
-    }
-  }
-  TapProgram program;
-  // An odd count leaves a last tap paired with a zero coefficient on itself.
-  for (int t = 0; t < n; t += 2) {
-    const int u = t + 1 < n ? t + 1 : t;
-    const int16_t second = t + 1 < n ? coefficient[u] : 0;
-    program.pair[program.pairs++] = {
-        offset[t], offset[u],
-        static_cast<int32_t>(static_cast<uint16_t>(coefficient[t]) |
-                             (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16))};
-  }
-  program.middle = k[R][R];
-  return program;
-}
-
 struct FilterTables {
   SmoothingKernel smooth[kDirectionCodes];
   EnhancementKernel enhance[kPeriodClasses][kDirectionCodes];
@@ -241,92 +198,6 @@ inline uint8_t ClampFiltered(int a) {
   const int v = a >> 9;
   return static_cast<uint8_t>(v > 255 ? 255 : v);
 }
-
-#if defined(__SSE2__)
-// Sums of one tap pair for 8 pixels: the two taps' pair sums (0..510) interleaved as
-// 16-bit lanes, so that one multiply-add gives c1 x s1 + c2 x s2 per pixel.
-inline void AddTapPair(const uint8_t* p, const TapPair& t, __m128i (&acc)[2]) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i c = _mm_set1_epi32(t.coefficients);
-  auto widen = [&](const uint8_t* q) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
-  };
-  const __m128i s1 = _mm_add_epi16(widen(p + t.first), widen(p - t.first));
-  const __m128i s2 = _mm_add_epi16(widen(p + t.second), widen(p - t.second));
-  acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(s1, s2), c));
-  acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(s1, s2), c));
-}
-
-// The same for 16 pixels.
-inline void AddTapPair(const uint8_t* p, const TapPair& t, __m128i (&acc)[4]) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i c = _mm_set1_epi32(t.coefficients);
-  auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
-  const __m128i a1 = load(p + t.first), b1 = load(p - t.first);
-  const __m128i a2 = load(p + t.second), b2 = load(p - t.second);
-  const __m128i s1lo = _mm_add_epi16(_mm_unpacklo_epi8(a1, zero), _mm_unpacklo_epi8(b1, zero));
-  const __m128i s1hi = _mm_add_epi16(_mm_unpackhi_epi8(a1, zero), _mm_unpackhi_epi8(b1, zero));
-  const __m128i s2lo = _mm_add_epi16(_mm_unpacklo_epi8(a2, zero), _mm_unpacklo_epi8(b2, zero));
-  const __m128i s2hi = _mm_add_epi16(_mm_unpackhi_epi8(a2, zero), _mm_unpackhi_epi8(b2, zero));
-  acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(s1lo, s2lo), c));
-  acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(s1lo, s2lo), c));
-  acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(s1hi, s2hi), c));
-  acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(s1hi, s2hi), c));
-}
-
-// Shift by 9 and clamp to 0..255 (ClampFiltered), 4 sums per register, two registers to
-// 8 pixels: a sum of 0 or less gives 0 through the unsigned pack.
-inline __m128i ClampSums(__m128i lo, __m128i hi) {
-  return _mm_packs_epi32(_mm_srai_epi32(lo, 9), _mm_srai_epi32(hi, 9));
-}
-
-// Filters `length` pixels (a multiple of 8) from p, every window inside the canvas; the
-// sums stay in registers across all taps.
-void FilterRun(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i middle = _mm_set1_epi32(static_cast<uint16_t>(taps.middle));
-  int i = 0;
-  for (; i + 16 <= length; i += 16) {
-    __m128i acc[4] = {zero, zero, zero, zero};
-    for (int t = 0; t < taps.pairs; ++t) AddTapPair(p + i, taps.pair[t], acc);
-    const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i clo = _mm_unpacklo_epi8(centre, zero), chi = _mm_unpackhi_epi8(centre, zero);
-    acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(clo, zero), middle));
-    acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(clo, zero), middle));
-    acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(chi, zero), middle));
-    acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(chi, zero), middle));
-    const __m128i bytes =
-        _mm_packus_epi16(ClampSums(acc[0], acc[1]), ClampSums(acc[2], acc[3]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
-  }
-  for (; i < length; i += 8) {
-    __m128i acc[2] = {zero, zero};
-    for (int t = 0; t < taps.pairs; ++t) AddTapPair(p + i, taps.pair[t], acc);
-    const __m128i c = _mm_unpacklo_epi8(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)), zero);
-    acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(c, zero), middle));
-    acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(c, zero), middle));
-    const __m128i bytes = _mm_packus_epi16(ClampSums(acc[0], acc[1]), zero);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
-  }
-}
-#else
-// Portable form of the same sums, one tap pair at a time over the run.
-void FilterRun(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps) {
-  int acc[kCanvasWidth];
-  for (int i = 0; i < length; ++i) acc[i] = taps.middle * p[i];
-  for (int t = 0; t < taps.pairs; ++t) {
-    const TapPair& pair = taps.pair[t];
-    const int c1 = static_cast<int16_t>(pair.coefficients & 0xFFFF);
-    const int c2 = static_cast<int16_t>(static_cast<uint32_t>(pair.coefficients) >> 16);
-    for (int i = 0; i < length; ++i) {
-      acc[i] += c1 * (p[i + pair.first] + p[i - pair.first]) +
-                c2 * (p[i + pair.second] + p[i - pair.second]);
-    }
-  }
-  for (int i = 0; i < length; ++i) out[i] = ClampFiltered(acc[i]);
-}
-#endif
 
 template <int N>
 struct OrientedKernel {

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "reader/extract/filter_run.h"
 #include "reader/extract/ridge_filter.h"
 #include "reader/extract/skeleton.h"
 
@@ -174,6 +175,41 @@ TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
           return EnhancementKernelFor(context.ridge_period[br][bc], code).c[ky][kx];
         });
     ASSERT_EQ(fast, plain) << "round " << round;
+  }
+}
+
+// Both forms of the run filter, called directly, on every kernel and on run lengths that
+// reach each of their 16-pixel and 8-pixel steps.
+template <int N>
+void CheckRuns(const Canvas& src, const int16_t (&cells)[N][N], const char* what) {
+  const TapProgram taps = MakeTaps(cells);
+  constexpr int r = N / 2;
+  for (int length : {8, 16, 24, 40, 72, 232}) {
+    const int start = 12 * w + 16;  // every window of the run lies on the canvas
+    uint8_t plain[kCanvasWidth], baseline[kCanvasWidth], wide[kCanvasWidth];
+    for (int i = 0; i < length; ++i) {
+      long sum = 0;
+      for (int ky = 0; ky < N; ++ky) {
+        for (int kx = 0; kx < N; ++kx) sum += cells[ky][kx] * src[start + i + (ky - r) * w + kx - r];
+      }
+      plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
+    }
+    FilterRunBaseline(src.data() + start, baseline, length, taps);
+    ASSERT_TRUE(std::equal(plain, plain + length, baseline)) << what << " baseline, " << length;
+    if (!WideFiltersAvailable()) continue;
+    FilterRunWide(src.data() + start, wide, length, taps);
+    ASSERT_TRUE(std::equal(plain, plain + length, wide)) << what << " wide, " << length;
+  }
+}
+
+TEST(FastPath, BothRunFormsMatchThePlainSumForEveryKernel) {
+  std::mt19937 rng(3);
+  const Canvas src = RandomGrey(rng);
+  for (int code = 1; code <= kDirectionCodes; ++code) {
+    CheckRuns(src, SmoothingKernelFor(code).c, "smoothing");
+    for (int cls = 0; cls < kPeriodClasses; ++cls) {
+      CheckRuns(src, EnhancementKernelFor(cls, code).c, "enhancement");
+    }
   }
 }
 
