@@ -1,6 +1,7 @@
 #include "reader/extract/minutiae.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -74,11 +75,7 @@ inline int SquaredDistance(int x1, int y1, int x2, int y2) {
   return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
 }
 
-int BitCount(unsigned v) {
-  int n = 0;
-  for (; v != 0; v &= v - 1) ++n;
-  return n;
-}
+int BitCount(unsigned v) { return std::popcount(v); }
 
 // Is there a skeleton pixel on the digital line between P and Q (ends excluded)?
 bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
