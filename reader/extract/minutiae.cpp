@@ -1,7 +1,6 @@
 #include "reader/extract/minutiae.h"
 
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -75,7 +74,14 @@ inline int SquaredDistance(int x1, int y1, int x2, int y2) {
   return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
 }
 
-int BitCount(unsigned v) { return std::popcount(v); }
+// Set bits of an 8-neighbour code (0..255), by halves, quarters and nibbles: the
+// baseline instruction set has no population count instruction.
+int BitCount(unsigned v) {
+  v &= 0xFF;
+  v = v - ((v >> 1) & 0x55);
+  v = (v & 0x33) + ((v >> 2) & 0x33);
+  return static_cast<int>((v + (v >> 4)) & 0x0F);
+}
 
 // Is there a skeleton pixel on the digital line between P and Q (ends excluded)?
 bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
