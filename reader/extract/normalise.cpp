@@ -73,11 +73,24 @@ void Resample(int src_width, int src_height, const uint8_t* src, int dst_width,
   if (cached) {
     for (int x = 0; x < dst_width; ++x) columns[x] = StepFor(x, src_width, dst_width);
   }
+  // The blend is a sum of four weight products, so the rows may be blended first: one
+  // pass over each source row pair, then the column steps. The same integers result.
+  int blended[kMaxCachedColumns];
+  const bool rows_first = cached && src_width <= kMaxCachedColumns;
   for (int y = 0; y < dst_height; ++y) {
     const AxisStep sy = StepFor(y, src_height, dst_height);
     const uint8_t* r0 = src + static_cast<size_t>(sy.i0) * src_width;
     const uint8_t* r1 = src + static_cast<size_t>(sy.i1) * src_width;
     uint8_t* out = dst + static_cast<size_t>(y) * dst_width;
+    if (rows_first) {
+      for (int x = 0; x < src_width; ++x) blended[x] = sy.w0 * r0[x] + sy.w1 * r1[x];
+      for (int x = 0; x < dst_width; ++x) {
+        const AxisStep& sx = columns[x];
+        out[x] = static_cast<uint8_t>(
+            (sx.w0 * blended[sx.i0] + sx.w1 * blended[sx.i1] + 5000) / 10000);
+      }
+      continue;
+    }
     for (int x = 0; x < dst_width; ++x) {
       const AxisStep sx = cached ? columns[x] : StepFor(x, src_width, dst_width);
       const int top = sx.w0 * r0[sx.i0] + sx.w1 * r0[sx.i1];

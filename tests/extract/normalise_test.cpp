@@ -1,6 +1,7 @@
 // Resampler and canvas placement.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -77,6 +78,42 @@ TEST(Resample, LastRowsUseClampedRowAndPercentWeights) {
   Resample(kImageWidth, kImageHeight, cols.data(), kResampledWidth, kResampledHeight, dst.data());
   EXPECT_EQ(dst[100 * kResampledWidth + 208], 100);
   EXPECT_EQ(dst[100 * kResampledWidth + 207], 54);
+}
+
+// The blend of the general case written out per output pixel, for sizes that take each
+// of the resampler's paths (narrow and wide source rows, narrow and wide outputs).
+TEST(Resample, GeneralCaseIsTheFourWeightBlendForAnySize) {
+  struct Step {
+    int i0, i1, w0, w1;
+  };
+  auto step = [](int out, int src, int dst) {
+    const long a = static_cast<long>(out) * src * 100 / dst;
+    Step s{static_cast<int>(a / 100), 0, 0, 0};
+    s.i1 = std::min(s.i0 + 1, src - 1);
+    const int f = static_cast<int>(a % 100);
+    s.w0 = f == 0 && src != dst ? 50 : 100 - f;
+    s.w1 = f == 0 && src != dst ? 50 : f;
+    return s;
+  };
+  const int sizes[][4] = {{152, 200, 209, 275}, {1100, 3, 1030, 5}, {1100, 4, 500, 3},
+                          {7, 9, 5, 13}, {300, 2, 1500, 2}};
+  for (const auto& z : sizes) {
+    const int sw = z[0], sh = z[1], dw = z[2], dh = z[3];
+    const auto src = Random(sw * sh, static_cast<uint32_t>(sw + dh));
+    std::vector<uint8_t> dst(static_cast<size_t>(dw * dh), 0);
+    Resample(sw, sh, src.data(), dw, dh, dst.data());
+    for (int y = 0; y < dh; ++y) {
+      const Step sy = step(y, sh, dh);
+      for (int x = 0; x < dw; ++x) {
+        const Step sx = step(x, sw, dw);
+        auto at = [&](int i, int j) { return static_cast<long>(src[i * sw + j]); };
+        const long top = sx.w0 * at(sy.i0, sx.i0) + sx.w1 * at(sy.i0, sx.i1);
+        const long bottom = sx.w0 * at(sy.i1, sx.i0) + sx.w1 * at(sy.i1, sx.i1);
+        ASSERT_EQ(dst[y * dw + x], (sy.w0 * top + sy.w1 * bottom + 5000) / 10000)
+            << sw << "x" << sh << " -> " << dw << "x" << dh << " at " << x << "," << y;
+      }
+    }
+  }
 }
 
 TEST(Resample, RefusesNullPointersAndEmptySizes) {
