@@ -9,6 +9,7 @@
 
 #include "reader/extract/filter_run.h"
 #include "reader/extract/ridge_filter.h"
+#include "reader/extract/segment.h"
 #include "reader/extract/skeleton.h"
 
 namespace vantrel::extract {
@@ -175,6 +176,34 @@ TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
           return EnhancementKernelFor(context.ridge_period[br][bc], code).c[ky][kx];
         });
     ASSERT_EQ(fast, plain) << "round " << round;
+  }
+}
+
+// The pre-filter in 16-bit lanes with its division by multiplication, against the 5 x 5
+// weighted mean in plain integers; all-255 areas give the largest sums.
+TEST(FastPath, PreFilterMatchesThePlainWeightedMean) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 2; ++round) {
+    Canvas src = RandomGrey(rng);
+    if (round == 1) std::fill(src.begin() + 20 * w, src.begin() + 60 * w, 255);
+    Canvas fast(kCanvasBytes, 0);
+    PreFilter(src.data(), fast.data());
+    constexpr int kWeight[5] = {1, 2, 4, 2, 1};
+    for (int y = 0; y < kCanvasHeight; ++y) {
+      for (int x = 0; x < w; ++x) {
+        int expected = src[y * w + x];
+        if (y >= 2 && y < kCanvasHeight - 2 && x >= 2 && x < w - 2) {
+          int sum = 0;
+          for (int dy = -2; dy <= 2; ++dy) {
+            for (int dx = -2; dx <= 2; ++dx) {
+              sum += kWeight[dy + 2] * kWeight[dx + 2] * src[(y + dy) * w + x + dx];
+            }
+          }
+          expected = sum / 100;
+        }
+        ASSERT_EQ(fast[y * w + x], expected) << x << "," << y << " round " << round;
+      }
+    }
   }
 }
 
