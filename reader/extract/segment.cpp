@@ -43,6 +43,27 @@ int SumOfNeighbours(const uint8_t (&mask)[kBlockRows][kBlockColumns], int r, int
 }  // namespace
 
 void BlockStats(const uint8_t* block, int* mean, int* variance) {
+#if defined(__SSE2__)
+  // The same sums eight pixels at a time: the squares of the differences are exact.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i rows[kBlockSize];
+  __m128i total = zero;
+  for (int y = 0; y < kBlockSize; ++y) {
+    rows[y] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + y * kCanvasWidth));
+    total = _mm_add_epi64(total, _mm_sad_epu8(rows[y], zero));
+  }
+  const int m = _mm_cvtsi128_si32(total) >> 6;
+  const __m128i mm = _mm_set1_epi16(static_cast<int16_t>(m));
+  __m128i squares = zero;
+  for (int y = 0; y < kBlockSize; ++y) {
+    const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(rows[y], zero), mm);
+    squares = _mm_add_epi32(squares, _mm_madd_epi16(d, d));
+  }
+  squares = _mm_add_epi32(squares, _mm_shuffle_epi32(squares, _MM_SHUFFLE(1, 0, 3, 2)));
+  squares = _mm_add_epi32(squares, _mm_shuffle_epi32(squares, _MM_SHUFFLE(2, 3, 0, 1)));
+  *mean = m;
+  *variance = _mm_cvtsi128_si32(squares) >> 6;
+#else
   int sum = 0;
   for (int y = 0; y < kBlockSize; ++y) {
     for (int x = 0; x < kBlockSize; ++x) sum += block[y * kCanvasWidth + x];
@@ -57,6 +78,7 @@ void BlockStats(const uint8_t* block, int* mean, int* variance) {
   }
   *mean = m;
   *variance = squares >> 6;
+#endif
 }
 
 bool IsBlankImage(const uint8_t* canvas) {

@@ -207,6 +207,33 @@ TEST(FastPath, PreFilterMatchesThePlainWeightedMean) {
   }
 }
 
+TEST(FastPath, BlockStatsMatchThePlainSums) {
+  std::mt19937 rng(9);
+  Canvas canvas = RandomGrey(rng);
+  std::fill_n(canvas.begin() + 40 * w, w, 255);  // rows of one value, and a lone 0 in them
+  canvas[40 * w + 3] = 0;
+  for (int y0 = 0; y0 + kBlockSize <= kCanvasHeight; y0 += 5) {
+    for (int x0 = 0; x0 + kBlockSize <= w; x0 += 7) {
+      int sum = 0;
+      for (int y = 0; y < kBlockSize; ++y) {
+        for (int x = 0; x < kBlockSize; ++x) sum += canvas[(y0 + y) * w + x0 + x];
+      }
+      const int m = sum >> 6;
+      int squares = 0;
+      for (int y = 0; y < kBlockSize; ++y) {
+        for (int x = 0; x < kBlockSize; ++x) {
+          const int d = canvas[(y0 + y) * w + x0 + x] - m;
+          squares += d * d;
+        }
+      }
+      int mean = -1, variance = -1;
+      BlockStats(canvas.data() + y0 * w + x0, &mean, &variance);
+      ASSERT_EQ(mean, m) << x0 << "," << y0;
+      ASSERT_EQ(variance, squares >> 6) << x0 << "," << y0;
+    }
+  }
+}
+
 // Both forms of the run filter, called directly, on every kernel and on run lengths that
 // reach each of their 16-pixel and 8-pixel steps.
 template <int N>
