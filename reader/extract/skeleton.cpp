@@ -236,11 +236,17 @@ void Thin(uint8_t* canvas) {
   constexpr int kFirstRow = 6, kLastRow = 281, kFirstColumn = 6, kLastColumn = 249;
   // Ridge pixels become 3; column 0 becomes the row marker (0 = changed). Column 0 lies
   // in the background block column, so nothing of the ridge is lost there.
-  for (int y = 0; y < kCanvasHeight; ++y) {
-    uint8_t* row = canvas + y * kStride;
-    row[0] = 0;
-    for (int x = 1; x < kCanvasWidth; ++x) row[x] = row[x] != 0 ? 3 : 0;
+  for (int i = 0; i < kCanvasBytes; i += 8) {
+    // Eight pixels at a time: bit 0 of each byte gathers the byte's eight bits.
+    uint64_t w;
+    std::memcpy(&w, canvas + i, 8);
+    w |= w >> 4;
+    w |= w >> 2;
+    w |= w >> 1;
+    w = (w & 0x0101010101010101ULL) * 3;
+    std::memcpy(canvas + i, &w, 8);
   }
+  for (int y = 0; y < kCanvasHeight; ++y) canvas[y * kStride] = 0;
   // Pixels that pass the "both neighbours set" test are never deleted, and that test
   // cannot change within an iteration (a deleted pixel holds 1, still set), so each row
   // is scanned only at the pixels that fail it: the ends of the runs across the pass's
@@ -278,11 +284,15 @@ void Thin(uint8_t* canvas) {
         } else {
           for (int i = 0; i < 4; ++i) across[i] = bits[y - 1].set[i] & bits[y + 1].set[i];
         }
-        // The window is read from the live masks: the row above is done for this pass,
-        // the pixel's own row is cleared bit by bit as it goes, the row below is untouched.
+        // The window is read from the masks as the row starts: the row above is done for
+        // this pass and the row below untouched. Of the pixel's own row only the left
+        // neighbour can have changed, when it was the candidate just before and went; both
+        // answers are looked up, so the lookups do not wait on each other.
         const uint64_t* up = bits[y - 1].ridge;
         const uint64_t* down = bits[y + 1].ridge;
-        bool deleted_any = false;
+        uint64_t removed[4] = {};
+        int previous = -2;
+        bool previous_removed = false;
         for (int i = 0; i < 4; ++i) {
           uint64_t candidates = b.ridge[i] & ~across[i] & kColumnsFrom[i];
           while (candidates != 0) {
@@ -290,11 +300,20 @@ void Thin(uint8_t* canvas) {
             const int x = i * 64 + bit;
             candidates &= candidates - 1;
             const unsigned window = Triple(up, x) | Triple(b.ridge, x) << 3 | Triple(down, x) << 6;
-            const bool remove = set[window];
+            const bool as_started = set[window];
+            const bool left_gone = set[window & ~(1u << 3)];
+            const bool gone = previous_removed & (previous == x - 1);
+            const bool remove = (gone & left_gone) | (!gone & as_started);
             row[x] = remove ? 1 : 3;
-            b.ridge[i] &= ~(static_cast<uint64_t>(remove) << bit);
-            deleted_any |= remove;
+            removed[i] |= static_cast<uint64_t>(remove) << bit;
+            previous = x;
+            previous_removed = remove;
           }
+        }
+        bool deleted_any = false;
+        for (int i = 0; i < 4; ++i) {
+          b.ridge[i] &= ~removed[i];
+          deleted_any |= removed[i] != 0;
         }
         if (deleted_any) {
           row_changed[y] = true;
