@@ -150,33 +150,35 @@ Canvas RandomGrey(std::mt19937& rng) {
   return c;
 }
 
-TEST(FastPath, SmoothingMatchesTheCellByCellSum) {
-  std::mt19937 rng(7);
+// Runs a filter stage on random canvases and fields, three rounds with more background
+// each time, and compares it with the plain sum over the cells that `cells` gives.
+template <typename Stage, typename CellsOf>
+void CheckStage(uint32_t seed, Stage stage, int n, CellsOf cells) {
+  std::mt19937 rng(seed);
   for (int round = 0; round < 3; ++round) {
     const Canvas src = RandomGrey(rng);
     const ExtractionContext context = RandomFields(rng, round * 20);
     Canvas fast(kCanvasBytes, 0);
-    SmoothAlongRidges(src.data(), fast.data(), context);
-    const Canvas plain = PlainFilter(src, context, kSmoothSide, [](int, int, int code, int ky, int kx) {
-      return SmoothingKernelFor(code).c[ky][kx];
+    stage(src.data(), fast.data(), context);
+    const Canvas plain = PlainFilter(src, context, n, [&](int br, int bc, int code, int ky, int kx) {
+      return cells(context, br, bc, code, ky, kx);
     });
     ASSERT_EQ(fast, plain) << "round " << round;
   }
 }
 
+TEST(FastPath, SmoothingMatchesTheCellByCellSum) {
+  CheckStage(7, SmoothAlongRidges, kSmoothSide,
+             [](const ExtractionContext&, int, int, int code, int ky, int kx) {
+               return SmoothingKernelFor(code).c[ky][kx];
+             });
+}
+
 TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
-  std::mt19937 rng(11);
-  for (int round = 0; round < 3; ++round) {
-    const Canvas src = RandomGrey(rng);
-    const ExtractionContext context = RandomFields(rng, round * 20);
-    Canvas fast(kCanvasBytes, 0);
-    EnhanceRidges(src.data(), fast.data(), context);
-    const Canvas plain =
-        PlainFilter(src, context, kEnhanceSide, [&context](int br, int bc, int code, int ky, int kx) {
-          return EnhancementKernelFor(context.ridge_period[br][bc], code).c[ky][kx];
-        });
-    ASSERT_EQ(fast, plain) << "round " << round;
-  }
+  CheckStage(11, EnhanceRidges, kEnhanceSide,
+             [](const ExtractionContext& context, int br, int bc, int code, int ky, int kx) {
+               return EnhancementKernelFor(context.ridge_period[br][bc], code).c[ky][kx];
+             });
 }
 
 // The pre-filter in 16-bit lanes with its division by multiplication, against the 5 x 5
