@@ -57,11 +57,29 @@ int ShiftOf(int64_t value) {
   return k;
 }
 
+#if defined(__SSE2__)
+// Index of the first of 16 counts whose running sum exceeds k, and k less the counts
+// before it. The counts must sum to more than k, and to at most 127.
+inline int FirstPast(const uint8_t* counts, int& k) {
+  __m128i sum = _mm_load_si128(reinterpret_cast<const __m128i*>(counts));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 1));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 2));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 4));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 8));
+  const int past = _mm_movemask_epi8(_mm_cmpgt_epi8(sum, _mm_set1_epi8(static_cast<char>(k))));
+  const int index = __builtin_ctz(static_cast<unsigned>(past));
+  alignas(16) uint8_t running[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(running), sum);
+  if (index > 0) k -= running[index - 1];
+  return index;
+}
+#endif
+
 // Counts of the values (-127..127) in a sliding 5 x 5 block window, in 16 coarse and 256
 // fine bins, so that any rank is found by two short scans instead of a sort.
 struct WindowHistogram {
-  uint8_t fine[256] = {};
-  uint8_t coarse[16] = {};
+  alignas(16) uint8_t fine[256] = {};
+  alignas(16) uint8_t coarse[16] = {};
   int n = 0;
 
   void Add(int v) {
@@ -76,11 +94,19 @@ struct WindowHistogram {
   }
   // The value of rank k (0-based, ascending); k < n.
   int Rank(int k) const {
+#if defined(__SSE2__)
+    // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
+    // so the sums fit bytes): the first bin whose running sum passes k holds rank k.
+    const int bucket = FirstPast(coarse, k);
+    const int bin = (bucket << 4) + FirstPast(fine + (bucket << 4), k);
+    return bin - 128;
+#else
     int bucket = 0;
     while (k >= coarse[bucket]) k -= coarse[bucket++];
     int bin = bucket << 4;
     while (k >= fine[bin]) k -= fine[bin++];
     return bin - 128;
+#endif
   }
   // The median as the direction smoothing defines it: the middle value, or for an even
   // count the mean of the two middle ones rounded towards zero.
