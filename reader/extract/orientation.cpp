@@ -1,6 +1,7 @@
 #include "reader/extract/orientation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -51,10 +52,10 @@ const DirectionTables& Tables() {
 }
 
 // Least k >= 0 with -64 <= value >> k < 64.
+// For v >= 0 that is the bit length of v less 6; for v < 0, that of ~v = -v - 1.
 int ShiftOf(int64_t value) {
-  int k = 0;
-  while ((value >> k) < -64 || (value >> k) >= 64) ++k;
-  return k;
+  const int length = std::bit_width(static_cast<uint64_t>(value >= 0 ? value : ~value));
+  return length > 6 ? length - 6 : 0;
 }
 
 #if defined(__SSE2__)
