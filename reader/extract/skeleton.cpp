@@ -139,6 +139,31 @@ inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* mi
 }
 #endif
 
+// Bit i of the result: byte i of w is not 0.
+inline uint64_t NonZeroBytes(uint64_t w) {
+  const uint64_t high = ((w & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | w;
+  return GatherLowBits(high >> 7);
+}
+
+// Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
+inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[4]) {
+  uint64_t one[4], below[4];
+  for (int i = 0; i < 4; ++i) {
+    one[i] = below[i] = 0;
+    for (int j = 0; j < 8; ++j) {
+      uint64_t w, v;
+      std::memcpy(&w, binary + y * kStride + i * 64 + j * 8, 8);
+      std::memcpy(&v, binary + (y + 1) * kStride + i * 64 + j * 8, 8);
+      one[i] |= (~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF) << (8 * j);
+      below[i] |= NonZeroBytes(v) << (8 * j);
+    }
+  }
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t below_left = (below[i] << 1) | (i > 0 ? below[i - 1] >> 63 : 0);
+    starts[i] = one[i] & ~below[i] & below_left;
+  }
+}
+
 }  // namespace
 
 void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext& context) {
@@ -171,56 +196,84 @@ void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext&
   }
 }
 
-void FillHoles(uint8_t* binary) {
+namespace {
+
+// Traces the contour from the start (x, y) and, when it closes within kMaxContour
+// pixels, fills the runs of 0 between its points. Whether anything was filled.
+bool FillContour(uint8_t* binary, int x, int y) {
   int contour_x[kMaxContour];
   int contour_y[kMaxContour];
+  int count = 0;
+  contour_x[count] = x;
+  contour_y[count] = y;
+  ++count;
+  int cx = x, cy = y, d = 3;
+  bool closed = false;
+  for (;;) {
+    int step = -1;
+    for (int t = 1; t <= 8; ++t) {
+      const int e = (d - t + 16) % 8;
+      if (At(binary, cx + kContourDx[e], cy + kContourDy[e]) != 0) {
+        step = e;
+        break;
+      }
+    }
+    if (step < 0) break;  // cannot happen from a start, whose lower-left is set
+    cx += kContourDx[step];
+    cy += kContourDy[step];
+    d = (step + 4) % 8;
+    if (cx == x && cy == y) {
+      closed = true;
+      break;
+    }
+    if (cy < y || (cy == y && cx < x)) break;  // an earlier start owns this contour
+    if (count == kMaxContour) break;
+    contour_x[count] = cx;
+    contour_y[count] = cy;
+    ++count;
+    if (count == kMaxContour) break;
+  }
+  if (!closed) return false;
+  bool filled = false;
+  for (int i = 0; i < count; ++i) {
+    const int qx = contour_x[i], qy = contour_y[i];
+    if (At(binary, qx + 1, qy) != 0) continue;
+    int rx = qx + 1;
+    while (rx < kCanvasWidth && binary[qy * kStride + rx] == 0) ++rx;
+    if (rx >= kCanvasWidth) continue;
+    bool on_contour = false;
+    for (int j = 0; j < count; ++j) {
+      if (contour_x[j] == rx && contour_y[j] == qy) on_contour = true;
+    }
+    if (!on_contour) continue;
+    for (int fx = qx + 1; fx < rx; ++fx) binary[qy * kStride + fx] = 1;
+    filled = true;
+  }
+  return filled;
+}
+
+}  // namespace
+
+void FillHoles(uint8_t* binary) {
   for (int y = 8; y <= 279; ++y) {
-    for (int x = 0; x < kCanvasWidth; ++x) {
-      if (binary[y * kStride + x] != 1) continue;
-      if (At(binary, x, y + 1) != 0 || At(binary, x - 1, y + 1) == 0) continue;
-      int count = 0;
-      contour_x[count] = x;
-      contour_y[count] = y;
-      ++count;
-      int cx = x, cy = y, d = 3;
-      bool closed = false;
-      for (;;) {
-        int step = -1;
-        for (int t = 1; t <= 8; ++t) {
-          const int e = (d - t + 16) % 8;
-          if (At(binary, cx + kContourDx[e], cy + kContourDy[e]) != 0) {
-            step = e;
-            break;
+    // The starts of the row, in column order. Only a fill can change them; after one
+    // they are worked out again for the columns still to come.
+    uint64_t starts[4];
+    ContourStarts(binary, y, starts);
+    for (int i = 0; i < 4; ++i) {
+      while (starts[i] != 0) {
+        const int x = i * 64 + __builtin_ctzll(starts[i]);
+        starts[i] &= starts[i] - 1;
+        if (!FillContour(binary, x, y)) continue;
+        ContourStarts(binary, y, starts);
+        for (int j = 0; j < 4; ++j) {
+          const int first = x + 1 - 64 * j;  // the first column still to come, in word j
+          if (first >= 64) {
+            starts[j] = 0;
+          } else if (first > 0) {
+            starts[j] &= ~0ULL << first;
           }
         }
-        if (step < 0) break;  // cannot happen from a start, whose lower-left is set
-        cx += kContourDx[step];
-        cy += kContourDy[step];
-        d = (step + 4) % 8;
-        if (cx == x && cy == y) {
-          closed = true;
-          break;
-        }
-        if (cy < y || (cy == y && cx < x)) break;  // an earlier start owns this contour
-        if (count == kMaxContour) break;
-        contour_x[count] = cx;
-        contour_y[count] = cy;
-        ++count;
-        if (count == kMaxContour) break;
-      }
-      if (!closed) continue;
-      for (int i = 0; i < count; ++i) {
-        const int qx = contour_x[i], qy = contour_y[i];
-        if (At(binary, qx + 1, qy) != 0) continue;
-        int rx = qx + 1;
-        while (rx < kCanvasWidth && binary[qy * kStride + rx] == 0) ++rx;
-        if (rx >= kCanvasWidth) continue;
-        bool on_contour = false;
-        for (int j = 0; j < count; ++j) {
-          if (contour_x[j] == rx && contour_y[j] == qy) on_contour = true;
-        }
-        if (!on_contour) continue;
-        for (int fx = qx + 1; fx < rx; ++fx) binary[qy * kStride + fx] = 1;
       }
     }
   }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -87,6 +89,75 @@ TEST(FastPath, ThinningMatchesTheFullRasterScan) {
     PlainThin(plain.data());
     ASSERT_EQ(fast, plain) << "round " << round;
   }
+}
+
+// Hole filling as stated: every pixel of rows 8..279 checked in scan order on the live
+// canvas, contours traced clockwise from the lower-left neighbour.
+void PlainFillHoles(uint8_t* c) {
+  auto at = [&](int x, int y) {
+    return x >= 0 && x < w && y >= 0 && y < kCanvasHeight ? c[y * w + x] : 0;
+  };
+  constexpr int kDx[8] = {1, 1, 0, -1, -1, -1, 0, 1}, kDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+  for (int y = 8; y <= 279; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (c[y * w + x] != 1 || at(x, y + 1) != 0 || at(x - 1, y + 1) == 0) continue;
+      std::vector<std::pair<int, int>> contour{{x, y}};
+      int cx = x, cy = y, d = 3;
+      bool closed = false;
+      while (contour.size() < 40) {
+        int e = -1;
+        for (int t = 1; t <= 8 && e < 0; ++t) {
+          const int k = (d - t + 16) % 8;
+          if (at(cx + kDx[k], cy + kDy[k]) != 0) e = k;
+        }
+        if (e < 0) break;
+        cx += kDx[e];
+        cy += kDy[e];
+        d = (e + 4) % 8;
+        if ((closed = cx == x && cy == y) || cy < y || (cy == y && cx < x)) break;
+        contour.emplace_back(cx, cy);
+      }
+      if (!closed) continue;
+      for (const auto& [qx, qy] : contour) {
+        if (at(qx + 1, qy) != 0) continue;
+        int rx = qx + 1;
+        while (rx < w && c[qy * w + rx] == 0) ++rx;
+        if (rx >= w || std::find(contour.begin(), contour.end(), std::pair{rx, qy}) == contour.end()) {
+          continue;
+        }
+        std::fill(c + qy * w + qx + 1, c + qy * w + rx, 1);
+      }
+    }
+  }
+}
+
+TEST(FastPath, HoleFillingMatchesTheFullScan) {
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<int> x_of(0, w - 1), y_of(6, 281), size(1, 6);
+  int filled = 0;
+  for (int round = 0; round < 12; ++round) {
+    // Rings and broken rings of many sizes, some touching, over random specks.
+    Canvas fast = RandomBinary(rng, round % 3 * 10);
+    for (int ring = 0; ring < 400; ++ring) {
+      const int x0 = x_of(rng), y0 = y_of(rng), sx = size(rng) + 1, sy = size(rng) + 1;
+      const int gap = ring % 3 == 0 ? x_of(rng) % (2 * (sx + sy)) : -1;
+      int k = 0;
+      for (int y = y0; y <= y0 + sy && y < kCanvasHeight; ++y) {
+        for (int x = x0; x <= x0 + sx && x < w; ++x) {
+          const bool edge = y == y0 || y == y0 + sy || x == x0 || x == x0 + sx;
+          if (edge && k++ != gap) fast[y * w + x] = 1;
+        }
+      }
+    }
+    const Canvas before = fast;
+    Canvas plain = fast;
+    FillHoles(fast.data());
+    PlainFillHoles(plain.data());
+    ASSERT_EQ(fast, plain) << "round " << round;
+    filled += static_cast<int>(std::inner_product(before.begin(), before.end(), fast.begin(), 0,
+                                                  std::plus<>(), std::not_equal_to<>()));
+  }
+  EXPECT_GT(filled, 1000);  // the rounds really filled holes
 }
 
 TEST(FastPath, ThinningMatchesOnSolidCanvases) {
