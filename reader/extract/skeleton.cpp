@@ -394,56 +394,71 @@ void Thin(uint8_t* canvas) {
   for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = canvas[i] & ~2 & 0xFF;
 }
 
-void RemoveSpurs(uint8_t* skeleton) {
+namespace {
+
+// Follows the skeleton from the end (x, y), one neighbour or none, and erases the path
+// when it ends or meets a junction within 8 pixels.
+void EraseSpurFrom(uint8_t* skeleton, int x, int y) {
   // A path is erased only when it ends within 8 pixels, so 9 positions suffice; one
   // more for the junction pixel that may be taken along.
   constexpr int kMaxSimpleSteps = 7;
   int path_x[kMaxSimpleSteps + 3];
   int path_y[kMaxSimpleSteps + 3];
-  for (int y = 8; y <= 279; ++y) {
-    for (int x = 0; x < kCanvasWidth; ++x) {
-      if ((skeleton[y * kStride + x] & 1) == 0) continue;
-      const Neighbours start = NeighbourCode(skeleton, x, y);
-      if (start.count >= 2) continue;
-      int count = 0;
-      path_x[count] = x;
-      path_y[count] = y;
+  const Neighbours start = NeighbourCode(skeleton, x, y);
+  if (start.count >= 2) return;
+  int count = 0;
+  path_x[count] = x;
+  path_y[count] = y;
+  ++count;
+  int cx = x, cy = y;
+  uint8_t c = start.code;
+  int simple_steps = 0;
+  while (c != 0) {
+    const int e = DirectionIndex(c);
+    if (e > 7) return;  // several bits left: not a simple path, leave it
+    cx += kDirectionDx[e];
+    cy += kDirectionDy[e];
+    const Neighbours next = NeighbourCode(skeleton, cx, cy);
+    if (next.count <= 2) {
+      if (++simple_steps > kMaxSimpleSteps) return;
+      c = next.code & ~(1 << ((e + 4) % 8)) & 0xFF;
+      path_x[count] = cx;
+      path_y[count] = cy;
       ++count;
-      int cx = x, cy = y;
-      uint8_t c = start.code;
-      int simple_steps = 0;
-      bool erase = true;
-      while (c != 0) {
-        const int e = DirectionIndex(c);
-        if (e > 7) {  // several bits left: not a simple path, leave it
-          erase = false;
-          break;
-        }
-        cx += kDirectionDx[e];
-        cy += kDirectionDy[e];
-        const Neighbours next = NeighbourCode(skeleton, cx, cy);
-        if (next.count <= 2) {
-          if (++simple_steps > kMaxSimpleSteps) {
-            erase = false;
-            break;
-          }
-          c = next.code & ~(1 << ((e + 4) % 8)) & 0xFF;
-          path_x[count] = cx;
-          path_y[count] = cy;
-          ++count;
-          continue;
-        }
-        // A junction: the pixel goes too when it only makes a corner of two
-        // ring-adjacent neighbours.
-        if (ThinPairs(next.code).found) {
-          path_x[count] = cx;
-          path_y[count] = cy;
-          ++count;
-        }
-        break;
+      continue;
+    }
+    // A junction: the pixel goes too when it only makes a corner of two ring-adjacent
+    // neighbours.
+    if (ThinPairs(next.code).found) {
+      path_x[count] = cx;
+      path_y[count] = cy;
+      ++count;
+    }
+    break;
+  }
+  for (int i = 0; i < count; ++i) skeleton[path_y[i] * kStride + path_x[i]] = 0;
+}
+
+}  // namespace
+
+void RemoveSpurs(uint8_t* skeleton) {
+  for (int y = 8; y <= 279; ++y) {
+    // The row's skeleton pixels as it starts; erasing only clears pixels, so each is
+    // checked again when its turn comes.
+    uint64_t pixels[4];
+    for (int i = 0; i < 4; ++i) {
+      pixels[i] = 0;
+      for (int j = 0; j < 8; ++j) {
+        uint64_t w;
+        std::memcpy(&w, skeleton + y * kStride + i * 64 + j * 8, 8);
+        pixels[i] |= GatherLowBits(w) << (8 * j);
       }
-      if (!erase) continue;
-      for (int i = 0; i < count; ++i) skeleton[path_y[i] * kStride + path_x[i]] = 0;
+    }
+    for (int i = 0; i < 4; ++i) {
+      for (uint64_t left = pixels[i]; left != 0; left &= left - 1) {
+        const int x = i * 64 + __builtin_ctzll(left);
+        if ((skeleton[y * kStride + x] & 1) != 0) EraseSpurFrom(skeleton, x, y);
+      }
     }
   }
 }
