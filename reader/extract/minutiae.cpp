@@ -48,19 +48,37 @@ struct Work {
   int entry_count = 0;
 };
 
-const std::array<uint8_t, 256>& DirectionTable() {
-  static const std::array<uint8_t, 256> table = [] {
-    std::array<uint8_t, 256> t{};
-    for (int m = 1; m < 256; ++m) {
-      int k = 0;
-      while ((m >> (k + 1)) != 0) ++k;
-      // log2 m rounds up past k + 0.5 exactly when m * m >= 2^(2k + 1).
-      t[m] = static_cast<uint8_t>(m * m >= (1 << (2 * k + 1)) ? k + 1 : k);
+constexpr std::array<uint8_t, 256> kDirectionTable = [] {
+  std::array<uint8_t, 256> t{};
+  for (int m = 1; m < 256; ++m) {
+    int k = 0;
+    while ((m >> (k + 1)) != 0) ++k;
+    // log2 m rounds up past k + 0.5 exactly when m * m >= 2^(2k + 1).
+    t[m] = static_cast<uint8_t>(m * m >= (1 << (2 * k + 1)) ? k + 1 : k);
+  }
+  return t;
+}();
+
+// The pair thinning of every code, worked out once by the rule itself (bits in order,
+// each pair seeing the clearings before it).
+constexpr PairResult PairsOf(unsigned c) {
+  PairResult r;
+  for (int k = 0; k < 8; ++k) {
+    const int next = (k + 1) % 8;
+    if ((c & (1u << k)) && (c & (1u << next))) {
+      c &= ~(1u << (k | 1));
+      r.found = true;
     }
-    return t;
-  }();
-  return table;
+  }
+  r.code = static_cast<uint8_t>(c);
+  return r;
 }
+
+constexpr std::array<PairResult, 256> kPairTable = [] {
+  std::array<PairResult, 256> t{};
+  for (unsigned c = 0; c < 256; ++c) t[c] = PairsOf(c);
+  return t;
+}();
 
 inline bool Inside(int x, int y) {
   return x >= 0 && x < kCanvasWidth && y >= 0 && y < kCanvasHeight;
@@ -69,6 +87,31 @@ inline bool Inside(int x, int y) {
 inline uint8_t Pixel(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
+
+// Bit k set when the neighbour in direction index k has bit 0 set; off the canvas
+// counts as 0.
+inline unsigned NeighbourBits(const uint8_t* canvas, int x, int y) {
+  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
+    const uint8_t* p = canvas + y * kStride + x;
+    return (p[1] & 1) | ((p[1 - kStride] & 1) << 1) | ((p[-kStride] & 1) << 2) |
+           ((p[-1 - kStride] & 1) << 3) | ((p[-1] & 1) << 4) | ((p[-1 + kStride] & 1) << 5) |
+           ((p[kStride] & 1) << 6) | ((p[1 + kStride] & 1) << 7);
+  }
+  unsigned code = 0;
+  for (int k = 0; k < 8; ++k) {
+    if (Pixel(canvas, x + kDirectionDx[k], y + kDirectionDy[k]) & 1) code |= 1u << k;
+  }
+  return code;
+}
+
+// The three neighbours behind direction d (d + 3 .. d + 5), as a mask to clear.
+constexpr std::array<uint8_t, 8> kBehind = [] {
+  std::array<uint8_t, 8> t{};
+  for (int d = 0; d < 8; ++d) {
+    for (int back = 3; back <= 5; ++back) t[d] = static_cast<uint8_t>(t[d] | 1u << ((d + back) % 8));
+  }
+  return t;
+}();
 
 inline int SquaredDistance(int x1, int y1, int x2, int y2) {
   return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
@@ -393,41 +436,16 @@ int Reliability(const Work& w, int x, int y) {
 }  // namespace
 
 Neighbours NeighbourCode(const uint8_t* canvas, int x, int y) {
+  const unsigned code = NeighbourBits(canvas, x, y);
   Neighbours n;
-  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
-    const uint8_t* p = canvas + y * kStride + x;
-    const unsigned code = (p[1] & 1) | ((p[1 - kStride] & 1) << 1) | ((p[-kStride] & 1) << 2) |
-                          ((p[-1 - kStride] & 1) << 3) | ((p[-1] & 1) << 4) |
-                          ((p[-1 + kStride] & 1) << 5) | ((p[kStride] & 1) << 6) |
-                          ((p[1 + kStride] & 1) << 7);
-    n.code = static_cast<uint8_t>(code);
-    n.count = BitCount(code);
-    return n;
-  }
-  for (int k = 0; k < 8; ++k) {
-    if (Pixel(canvas, x + kDirectionDx[k], y + kDirectionDy[k]) & 1) {
-      n.code = static_cast<uint8_t>(n.code | (1 << k));
-      ++n.count;
-    }
-  }
+  n.code = static_cast<uint8_t>(code);
+  n.count = BitCount(code);
   return n;
 }
 
-int DirectionIndex(uint8_t code) { return DirectionTable()[code]; }
+int DirectionIndex(uint8_t code) { return kDirectionTable[code]; }
 
-PairResult ThinPairs(uint8_t code) {
-  PairResult r;
-  unsigned c = code;
-  for (int k = 0; k < 8; ++k) {
-    const int next = (k + 1) % 8;
-    if ((c & (1u << k)) && (c & (1u << next))) {
-      c &= ~(1u << (k | 1));
-      r.found = true;
-    }
-  }
-  r.code = static_cast<uint8_t>(c);
-  return r;
-}
+PairResult ThinPairs(uint8_t code) { return kPairTable[code]; }
 
 TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int limit) {
   TraceResult r;
@@ -452,9 +470,8 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     }
     r.x = nx;
     r.y = ny;
-    unsigned code = NeighbourCode(skeleton, nx, ny).code;
-    for (int back = 3; back <= 5; ++back) code &= ~(1u << ((d + back) % 8));
-    code = ThinPairs(static_cast<uint8_t>(code)).code;
+    const unsigned ahead = NeighbourBits(skeleton, nx, ny) & ~unsigned{kBehind[d]};
+    const unsigned code = kPairTable[ahead].code;
     const int count = BitCount(code);
     if (count % 2 == 0) {
       r.direction = 10;
@@ -462,7 +479,7 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
       r.steps = step;
       return r;
     }
-    d = DirectionIndex(static_cast<uint8_t>(code));
+    d = kDirectionTable[code];
   }
   r.direction = d;
   r.result = 0;
