@@ -657,12 +657,12 @@ int PairUp(const PairingLists& l, bool* paired_a, bool* paired_b, int* pair_p, i
       }
     }
     // The least of the eight lanes.
-    best = best < __builtin_shuffle(best, Ints8{4, 5, 6, 7, 0, 1, 2, 3})
-               ? best : __builtin_shuffle(best, Ints8{4, 5, 6, 7, 0, 1, 2, 3});
-    best = best < __builtin_shuffle(best, Ints8{2, 3, 0, 1, 6, 7, 4, 5})
-               ? best : __builtin_shuffle(best, Ints8{2, 3, 0, 1, 6, 7, 4, 5});
-    best = best < __builtin_shuffle(best, Ints8{1, 0, 3, 2, 5, 4, 7, 6})
-               ? best : __builtin_shuffle(best, Ints8{1, 0, 3, 2, 5, 4, 7, 6});
+    Ints8 other = __builtin_shufflevector(best, best, 4, 5, 6, 7, 0, 1, 2, 3);
+    best = best < other ? best : other;
+    other = __builtin_shufflevector(best, best, 2, 3, 0, 1, 6, 7, 4, 5);
+    best = best < other ? best : other;
+    other = __builtin_shufflevector(best, best, 1, 0, 3, 2, 5, 4, 7, 6);
+    best = best < other ? best : other;
     const int least = best[0];
     if (least == kNone) continue;
     const int best_q = least & 63;
