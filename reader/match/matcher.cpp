@@ -93,6 +93,15 @@ inline int FloorRootOf(int64_t d) {
   return kIntegerTables.floor_root[d];
 }
 
+// The hot functions are built twice on x86-64, for AVX2 and for any x86-64 processor, and
+// the loader picks one. VANTREL_PLAIN_MATCHER builds the plain form only (the tests build
+// it that way too, to hold it to the same scores).
+#if defined(__x86_64__) && !defined(VANTREL_PLAIN_MATCHER)
+#define VANTREL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTREL_WIDE_CLONES
+#endif
+
 // Groups of lanes in the compiler's generic vectors: 256-bit operations where the
 // processor has them (the functions built twice, for AVX2 and for any x86-64), pairs of
 // 128-bit ones elsewhere.
@@ -240,7 +249,7 @@ inline uint64_t GatherBytes(const uint8_t* bytes) {
   return (v * 0x0102040810204080ull) >> 56;
 }
 
-__attribute__((target_clones("avx2", "default")))
+VANTREL_WIDE_CLONES
 void BuildDescriptors(Side& side, int64_t radius_squared) {
   // Coordinates have 9 bits, so squared distances fit an int with room to spare.
   const int limit = static_cast<int>(radius_squared);
@@ -326,7 +335,7 @@ void BuildDescriptors(Side& side, int64_t radius_squared) {
 // A neighbour u meets a neighbour v only when u's relative direction lies within
 // rel(v) - 10 .. rel(v) + 12 (the reach words) and the circular difference of their
 // relative angles is at most 10.
-__attribute__((target_clones("avx2", "default")))
+VANTREL_WIDE_CLONES
 void BuildReachedBy(Side& side) {
   std::memset(side.reached_by, 0, sizeof(side.reached_by));
   static_assert(89 + 8 <= sizeof(side.reached_by[0]) / sizeof(side.reached_by[0][0]));
@@ -488,7 +497,7 @@ inline Ints4 RoundProducts(const Doubles4& v) {
 // The positions of ApplyTransform for the minutiae of a side, four at a time: the
 // coordinate arrays hold whole groups of four (the lanes past n are zero, and their results
 // are not read).
-__attribute__((target_clones("avx2", "default")))
+VANTREL_WIDE_CLONES
 void TransformPositions(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,
                         double c, double s, int* px, int* py) {
   for (int i = 0; i < n; i += 4) {
@@ -600,7 +609,7 @@ struct PairingLists {
 // order of the q does not matter: the least cost * 64 + q decides (q is below 64; a cost
 // can be negative only for hostile direction fields, and the order still holds). Eight q
 // are tested at a time. Returns the number of pairs.
-__attribute__((target_clones("avx2", "default")))
+VANTREL_WIDE_CLONES
 int PairUp(const PairingLists& l, bool* paired_a, bool* paired_b, int* pair_p, int* pair_q) {
   constexpr int kNone = 0x7FFFFFFF;
   const Ints8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
