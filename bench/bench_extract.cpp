@@ -38,7 +38,9 @@ std::atomic<long> g_peak{0};
 // Every block carries its size in front, so that delete knows what to subtract.
 constexpr size_t kHeader = alignof(std::max_align_t);
 
-void* CountedAlloc(size_t size) {
+// Kept out of line: inlined into the replaced operators, the compiler would pair malloc
+// and free across them and warn of a mismatch.
+__attribute__((noinline)) void* CountedAlloc(size_t size) {
   auto* raw = static_cast<unsigned char*>(std::malloc(size + kHeader));
   if (raw == nullptr) return nullptr;
   *reinterpret_cast<size_t*>(raw) = size;
@@ -52,7 +54,7 @@ void* CountedAlloc(size_t size) {
   return raw + kHeader;
 }
 
-void CountedFree(void* p) {
+__attribute__((noinline)) void CountedFree(void* p) {
   if (p == nullptr) return;
   auto* raw = static_cast<unsigned char*>(p) - kHeader;
   if (g_counting.load(std::memory_order_relaxed)) {
