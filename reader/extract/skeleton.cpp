@@ -95,18 +95,33 @@ inline unsigned Triple(const uint64_t* mask, int x) {
   return static_cast<unsigned>(v & 7);
 }
 
-inline void RowMasks(const uint8_t* row, RowBits& bits) {
+// One bit per column of a 256-pixel row: bits_of turns eight bytes (read as one word)
+// into their eight bits.
+template <typename BitsOf>
+inline void RowMask(const uint8_t* row, BitsOf bits_of, uint64_t (&mask)[4]) {
   for (int i = 0; i < 4; ++i) {
-    uint64_t ridge = 0, set = 0;
+    mask[i] = 0;
     for (int j = 0; j < 8; ++j) {
       uint64_t w;
       std::memcpy(&w, row + i * 64 + j * 8, 8);
-      ridge |= GatherLowBits(w >> 1) << (8 * j);
-      set |= GatherLowBits(w | (w >> 1)) << (8 * j);
+      mask[i] |= static_cast<uint64_t>(bits_of(w)) << (8 * j);
     }
-    bits.ridge[i] = ridge;
-    bits.set[i] = set;
   }
+}
+
+// The mask moved one column right: bit x set where column x - 1 is.
+inline uint64_t FromLeft(const uint64_t (&mask)[4], int i) {
+  return (mask[i] << 1) | (i > 0 ? mask[i - 1] >> 63 : 0);
+}
+
+// The mask moved one column left: bit x set where column x + 1 is.
+inline uint64_t FromRight(const uint64_t (&mask)[4], int i) {
+  return (mask[i] >> 1) | (i < 3 ? mask[i + 1] << 63 : 0);
+}
+
+inline void RowMasks(const uint8_t* row, RowBits& bits) {
+  RowMask(row, [](uint64_t w) { return GatherLowBits(w >> 1); }, bits.ridge);
+  RowMask(row, [](uint64_t w) { return GatherLowBits(w | (w >> 1)); }, bits.set);
 }
 
 // One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
@@ -148,20 +163,10 @@ inline uint64_t NonZeroBytes(uint64_t w) {
 // Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
 inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[4]) {
   uint64_t one[4], below[4];
-  for (int i = 0; i < 4; ++i) {
-    one[i] = below[i] = 0;
-    for (int j = 0; j < 8; ++j) {
-      uint64_t w, v;
-      std::memcpy(&w, binary + y * kStride + i * 64 + j * 8, 8);
-      std::memcpy(&v, binary + (y + 1) * kStride + i * 64 + j * 8, 8);
-      one[i] |= (~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF) << (8 * j);
-      below[i] |= NonZeroBytes(v) << (8 * j);
-    }
-  }
-  for (int i = 0; i < 4; ++i) {
-    const uint64_t below_left = (below[i] << 1) | (i > 0 ? below[i - 1] >> 63 : 0);
-    starts[i] = one[i] & ~below[i] & below_left;
-  }
+  RowMask(binary + y * kStride,
+          [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; }, one);
+  RowMask(binary + (y + 1) * kStride, NonZeroBytes, below);
+  for (int i = 0; i < 4; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
 }
 
 }  // namespace
@@ -329,11 +334,7 @@ void Thin(uint8_t* canvas) {
         uint64_t across[4];
         if (pass == 0) {
           // Left and right neighbours: the row's own set mask shifted by one column.
-          for (int i = 0; i < 4; ++i) {
-            const uint64_t left = (b.set[i] << 1) | (i > 0 ? b.set[i - 1] >> 63 : 0);
-            const uint64_t right = (b.set[i] >> 1) | (i < 3 ? b.set[i + 1] << 63 : 0);
-            across[i] = left & right;
-          }
+          for (int i = 0; i < 4; ++i) across[i] = FromLeft(b.set, i) & FromRight(b.set, i);
         } else {
           for (int i = 0; i < 4; ++i) across[i] = bits[y - 1].set[i] & bits[y + 1].set[i];
         }
@@ -446,14 +447,7 @@ void RemoveSpurs(uint8_t* skeleton) {
     // The row's skeleton pixels as it starts; erasing only clears pixels, so each is
     // checked again when its turn comes.
     uint64_t pixels[4];
-    for (int i = 0; i < 4; ++i) {
-      pixels[i] = 0;
-      for (int j = 0; j < 8; ++j) {
-        uint64_t w;
-        std::memcpy(&w, skeleton + y * kStride + i * 64 + j * 8, 8);
-        pixels[i] |= GatherLowBits(w) << (8 * j);
-      }
-    }
+    RowMask(skeleton + y * kStride, GatherLowBits, pixels);
     for (int i = 0; i < 4; ++i) {
       for (uint64_t left = pixels[i]; left != 0; left &= left - 1) {
         const int x = i * 64 + __builtin_ctzll(left);
