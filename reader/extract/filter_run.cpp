@@ -12,12 +12,6 @@ namespace vantrel::extract {
 
 namespace {
 
-inline uint8_t Clamp(int a) {
-  if (a <= 0) return 0;
-  const int v = a >> 9;
-  return static_cast<uint8_t>(v > 255 ? 255 : v);
-}
-
 #if defined(__SSE2__)
 // Sums of one tap pair for 8 pixels: the two taps' pair sums (0..510) interleaved as
 // 16-bit lanes, so that one multiply-add gives c1 x s1 + c2 x s2 per pixel.
@@ -103,7 +97,7 @@ void FilterRunBaseline(const uint8_t* p, uint8_t* out, int length, const TapProg
                 c2 * (p[i + pair.second] + p[i - pair.second]);
     }
   }
-  for (int i = 0; i < length; ++i) out[i] = Clamp(acc[i]);
+  for (int i = 0; i < length; ++i) out[i] = ClampFiltered(acc[i]);
 }
 #endif
 

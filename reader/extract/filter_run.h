@@ -51,6 +51,13 @@ TapProgram MakeTaps(const int16_t (&k)[N][N]) {
   return program;
 }
 
+// A filter sum as a pixel: shifted by 9 and clamped to 0..255.
+inline uint8_t ClampFiltered(int sum) {
+  if (sum <= 0) return 0;
+  const int v = sum >> 9;
+  return static_cast<uint8_t>(v > 255 ? 255 : v);
+}
+
 // Filters `length` pixels (a multiple of 8) starting at p into out; every kernel window
 // of the run must lie on the canvas. Sums are shifted by 9 and clamped to 0..255.
 void FilterRun(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps);

@@ -193,12 +193,6 @@ const FilterTables& Tables() {
   return tables;
 }
 
-inline uint8_t ClampFiltered(int a) {
-  if (a <= 0) return 0;
-  const int v = a >> 9;
-  return static_cast<uint8_t>(v > 255 ? 255 : v);
-}
-
 template <int N>
 struct OrientedKernel {
   const int16_t (*cells)[N];  // null: the block is copied
