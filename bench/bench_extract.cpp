@@ -90,17 +90,18 @@ double ThreadMicros() {
   return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
 }
 
-const std::vector<Image>& Images() {
+// The images, loaded once; none (and the benchmark skipped) when the folder has none.
+const std::vector<Image>* ImagesFor(benchmark::State& state) {
   static const std::vector<Image> images = LoadImages();
-  return images;
+  if (!images.empty()) return &images;
+  state.SkipWithError("no fingerprint images in " VANTREL_FINGERPRINTS_DIR);
+  return nullptr;
 }
 
 void BM_ExtractEveryImage(benchmark::State& state) {
-  const auto& images = Images();
-  if (images.empty()) {
-    state.SkipWithError("no fingerprint images in " VANTREL_FINGERPRINTS_DIR);
-    return;
-  }
+  const std::vector<Image>* found = ImagesFor(state);
+  if (found == nullptr) return;
+  const std::vector<Image>& images = *found;
   uint8_t record[256];
   uint16_t length = 0;
   std::vector<double> micros;
@@ -152,11 +153,9 @@ void OnStage(void* user, const char* stage, const vantrel::extract::ExtractionCo
 }
 
 void BM_StageTimes(benchmark::State& state) {
-  const auto& images = Images();
-  if (images.empty()) {
-    state.SkipWithError("no fingerprint images in " VANTREL_FINGERPRINTS_DIR);
-    return;
-  }
+  const std::vector<Image>* found = ImagesFor(state);
+  if (found == nullptr) return;
+  const std::vector<Image>& images = *found;
   uint8_t record[256];
   uint16_t length = 0;
   StageClock clock;
