@@ -1,5 +1,5 @@
 // Linux backend of the watchdog's seam: the process table from /proc, the freedesktop
-// autostart entry, flock for the instance lock, QProcess for detached starts.
+// autostart entry, flock for the instance lock. Detached starts are in platform_qt.cpp.
 
 #include "watchdog/platform.h"
 
@@ -20,8 +20,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QSaveFile>
 #include <QSocketNotifier>
 
@@ -155,21 +153,6 @@ bool WriteAutostartEntry(const QString& entryName, const QString& programPath) {
     return false;
   }
   return file.commit();
-}
-
-bool StartDetached(const QString& path, const QStringList& extraEnvironment) {
-  QProcess process;
-  process.setProgram(path);
-  process.setArguments({});
-  if (!extraEnvironment.isEmpty()) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& pair : extraEnvironment) {
-      const int eq = pair.indexOf(QLatin1Char('='));
-      if (eq > 0) env.insert(pair.left(eq), pair.mid(eq + 1));
-    }
-    process.setProcessEnvironment(env);
-  }
-  return process.startDetached();
 }
 
 void PrepareWindowSystem() {

@@ -4,7 +4,6 @@
 #include "watchdog/platform.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QSettings>
 
 namespace vantrel::watchdog {
@@ -43,21 +42,6 @@ bool WriteAutostartEntry(const QString& entryName, const QString& programPath) {
   settings.setValue(entryName, programPath);
   settings.sync();
   return settings.status() == QSettings::NoError;
-}
-
-bool StartDetached(const QString& path, const QStringList& extraEnvironment) {
-  QProcess process;
-  process.setProgram(path);
-  process.setArguments({});
-  if (!extraEnvironment.isEmpty()) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& pair : extraEnvironment) {
-      const int eq = pair.indexOf(QLatin1Char('='));
-      if (eq > 0) env.insert(pair.left(eq), pair.mid(eq + 1));
-    }
-    process.setProcessEnvironment(env);
-  }
-  return process.startDetached();
 }
 
 void PrepareWindowSystem() {}
