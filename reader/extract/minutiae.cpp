@@ -214,6 +214,14 @@ void ApplyMarks(Oriented* list, int count, const bool* marked) {
   }
 }
 
+// The density rule of both lists: a point with five or more raw candidates closer than
+// 16 pixels goes. The new count.
+int DropCrowded(Work& w, Oriented* list, int n) {
+  for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, list[i].x, list[i].y, 256) >= 5;
+  ApplyMarks(list, n, w.marked);
+  return Compact(list, n);
+}
+
 void EndingRules(const uint8_t* skeleton, Work& w) {
   Oriented* e = w.kept_endings;
   int& n = w.kept_ending_count;
@@ -288,11 +296,7 @@ void EndingRules(const uint8_t* skeleton, Work& w) {
   }
 
   // Density.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, e[i].x, e[i].y, 256) >= 5;
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
+  if (n >= 2) n = DropCrowded(w, e, n);
 }
 
 int FindBifurcation(const Oriented* list, int count, int x, int y) {
@@ -353,11 +357,7 @@ void BifurcationRules(const uint8_t* skeleton, Work& w) {
   }
 
   // Density.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, b[i].x, b[i].y, 256) >= 5;
-    ApplyMarks(b, n, w.marked);
-    n = Compact(b, n);
-  }
+  if (n >= 2) n = DropCrowded(w, b, n);
 
   // Spread: the two closest branches of a true fork leave together.
   if (n >= 2) {
