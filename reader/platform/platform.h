@@ -13,12 +13,14 @@ class Clock;
 class DiskDevices;   // reader/platform/disk_device.h
 class HidDevices;    // reader/platform/hid_device.h
 class SerialPorts;   // reader/platform/serial_port.h
+class DialogHost;    // reader/platform/dialog_host.h
 
 struct Providers {
   DiskDevices* disk = nullptr;
   HidDevices* hid = nullptr;
   SerialPorts* serial = nullptr;
   Clock* clock = nullptr;
+  DialogHost* dialog = nullptr;
 };
 
 // The providers in use. Never null members once the library has loaded: a link without a

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "reader/platform/clock.h"
+#include "reader/platform/dialog_host.h"
 #include "reader/platform/disk_device.h"
 #include "reader/platform/platform.h"
 #include "reader/platform/select_names.h"
@@ -81,6 +82,7 @@ void DefaultProviders(Providers& p) {
   p.hid = &HidrawDevices();
   p.serial = &TermiosSerialPorts();
   p.clock = &SystemClock();
+  p.dialog = &NoDialogHost();
 }
 
 bool SameName(const char* a, const char* b, size_t length) {
@@ -94,7 +96,17 @@ bool SameName(const char* a, const char* b, size_t length) {
   return true;
 }
 
+class NullDialogHost final : public DialogHost {
+ public:
+  bool Run(int, DialogClient&) override { return false; }
+};
+
 }  // namespace
+
+DialogHost& NoDialogHost() {
+  static NullDialogHost host;
+  return host;
+}
 
 DiskDevices& NoDiskDevices() {
   static EmptyDisks disks;
@@ -154,6 +166,7 @@ Providers Install(const Providers& providers) {
   if (providers.hid != nullptr) current.hid = providers.hid;
   if (providers.serial != nullptr) current.serial = providers.serial;
   if (providers.clock != nullptr) current.clock = providers.clock;
+  if (providers.dialog != nullptr) current.dialog = providers.dialog;
   return previous;
 }
 
