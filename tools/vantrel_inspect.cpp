@@ -1,13 +1,8 @@
-// vantrel-inspect: runs one extraction on a 152 x 200 PGM and writes what every stage
-// produced, so that a person can look at it.
-//
-//   vantrel-inspect IMAGE.pgm OUTPUT_FOLDER
-//
-// Writes NN_<stage>.pgm for every intermediate canvas, mask.pgm, directions.pgm and
-// periods.pgm for the block fields (each block drawn 8 x 8), and minutiae.ppm: the
-// source image as placed on the canvas with the minutiae (red endings, blue
-// bifurcations, a tick along the direction) and cores (green) drawn over it.
-#include <cctype>
+// vantrel inspect: runs one extraction and writes what every stage produced, so that a
+// person can look at it: NN_<stage>.pgm for every intermediate canvas, mask.pgm,
+// directions.pgm and periods.pgm for the block fields (each block drawn 8 x 8), and
+// minutiae.png: the source image as placed on the canvas with the minutiae (red
+// endings, blue bifurcations, a tick along the direction) and cores (green) over it.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +16,7 @@
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/normalise.h"
 #include "reader/extract/record.h"
+#include "tools/vantrel_inspect.h"
 
 namespace {
 
@@ -30,77 +26,11 @@ using vantrel::extract::kBlockRows;
 using vantrel::extract::kCanvasBytes;
 using vantrel::extract::kCanvasHeight;
 using vantrel::extract::kCanvasWidth;
-using vantrel::extract::kImageBytes;
-using vantrel::extract::kImageHeight;
-using vantrel::extract::kImageWidth;
-
-// Skips white space and # comments of a PGM header.
-void SkipSpace(std::istream& in) {
-  for (;;) {
-    const int c = in.peek();
-    if (c == '#') {
-      std::string line;
-      std::getline(in, line);
-    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      in.get();
-    } else {
-      return;
-    }
-  }
-}
-
-bool ReadNumber(std::istream& in, int& out) {
-  SkipSpace(in);
-  out = 0;
-  int digits = 0;
-  while (std::isdigit(in.peek()) && digits < 6) {
-    out = out * 10 + (in.get() - '0');
-    ++digits;
-  }
-  // More than six digits is no size this program reads.
-  return digits > 0 && !std::isdigit(in.peek());
-}
-
-bool ReadImage(const std::string& path, std::vector<uint8_t>& image, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  char magic[2] = {};
-  in.read(magic, 2);
-  int w = 0, h = 0, maxval = 0;
-  if (in.gcount() != 2 || magic[0] != 'P' || magic[1] != '5' || !ReadNumber(in, w) ||
-      !ReadNumber(in, h) || !ReadNumber(in, maxval)) {
-    error = path + " is not a binary PGM";
-    return false;
-  }
-  if (w != kImageWidth || h != kImageHeight || maxval != 255) {
-    error = path + ": need 152 x 200 with 8-bit grey, got " + std::to_string(w) + " x " +
-            std::to_string(h) + " max " + std::to_string(maxval);
-    return false;
-  }
-  in.get();  // the single white-space byte before the pixels
-  image.assign(kImageBytes, 0);
-  in.read(reinterpret_cast<char*>(image.data()), kImageBytes);
-  if (in.gcount() != kImageBytes) {
-    error = path + " is truncated";
-    return false;
-  }
-  return true;
-}
 
 bool WritePgm(const std::filesystem::path& path, int w, int h, const uint8_t* pixels) {
   std::ofstream out(path, std::ios::binary);
   out << "P5\n" << w << " " << h << "\n255\n";
   out.write(reinterpret_cast<const char*>(pixels), static_cast<std::streamsize>(w) * h);
-  return static_cast<bool>(out);
-}
-
-bool WritePpm(const std::filesystem::path& path, int w, int h, const uint8_t* rgb) {
-  std::ofstream out(path, std::ios::binary);
-  out << "P6\n" << w << " " << h << "\n255\n";
-  out.write(reinterpret_cast<const char*>(rgb), static_cast<std::streamsize>(w) * h * 3);
   return static_cast<bool>(out);
 }
 
@@ -163,24 +93,18 @@ void Plot(std::vector<uint8_t>& rgb, int x, int y, Rgb colour) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s IMAGE.pgm OUTPUT_FOLDER\n", argv[0]);
-    return 2;
-  }
-  std::vector<uint8_t> image;
-  std::string error;
-  if (!ReadImage(argv[1], image, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
+namespace vantrel::tools {
+
+int InspectImage(const Image& image, const std::string& folder, std::string& report,
+                 std::string& error) {
+  char line[160];
   Collected collected;
-  collected.folder = argv[2];
+  collected.folder = folder;
   std::error_code ec;
   std::filesystem::create_directories(collected.folder, ec);
   if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", argv[2], ec.message().c_str());
-    return 1;
+    error = "cannot create " + folder + ": " + ec.message();
+    return -1;
   }
 
   vantrel::extract::InspectionSink sink;
@@ -190,33 +114,40 @@ int main(int argc, char** argv) {
   uint8_t sealed[vantrel::record::kRecordBytes] = {};
   uint16_t length = 0;
   const int result = vantrel::extract::ExtractFeature(image.data(), sealed, &length, &sink);
-  std::printf("ExtractFeature: %d\n", result);
+  std::snprintf(line, sizeof line, "ExtractFeature: %d\n", result);
+  report += line;
 
   if (collected.have_context) {
     const ExtractionContext& ctx = collected.last;
     collected.ok &= WriteBlockField(collected.folder / "mask.pgm", ctx.block_mask, 255, true);
     collected.ok &= WriteBlockField(collected.folder / "directions.pgm", ctx.block_direction, 31, false);
     collected.ok &= WriteBlockField(collected.folder / "periods.pgm", ctx.ridge_period, 120, false);
-    std::printf("foreground %d %%, centre (%d, %d), cores (%d, %d) (%d, %d), delta (%d, %d)\n",
-                ctx.foreground_percent, ctx.foreground_centre_x, ctx.foreground_centre_y,
-                ctx.core1_x, ctx.core1_y, ctx.core2_x, ctx.core2_y, ctx.delta_x, ctx.delta_y);
+    std::snprintf(line, sizeof line,
+                  "foreground %d %%, centre (%d, %d), cores (%d, %d) (%d, %d), delta (%d, %d)\n",
+                  ctx.foreground_percent, ctx.foreground_centre_x, ctx.foreground_centre_y,
+                  ctx.core1_x, ctx.core1_y, ctx.core2_x, ctx.core2_y, ctx.delta_x, ctx.delta_y);
+    report += line;
   }
 
   // The source as it sits on the canvas, in grey, with the record drawn over it.
   std::vector<uint8_t> canvas(kCanvasBytes);
-  if (vantrel::extract::NormaliseToCanvas(image.data(), canvas.data()) != 0) return 1;
+  if (vantrel::extract::NormaliseToCanvas(image.data(), canvas.data()) != 0) {
+    error = "the image does not fit the canvas";
+    return -1;
+  }
   std::vector<uint8_t> rgb(static_cast<size_t>(kCanvasBytes) * 3);
   for (int i = 0; i < kCanvasBytes; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
 
   if (result == 0) {
     uint8_t plain[vantrel::record::kRecordBytes];
     if (vantrel::record::UnsealCopy(sealed, plain) != 0) {
-      std::fprintf(stderr, "the record does not unseal\n");
-      return 1;
+      error = "the record does not unseal";
+      return -1;
     }
     vantrel::record::DecodedRecord decoded;
     vantrel::record::DecodeRecord(plain, decoded);
-    std::printf("quality %d, %d minutiae\n", decoded.quality, decoded.count);
+    std::snprintf(line, sizeof line, "quality %d, %d minutiae\n", decoded.quality, decoded.count);
+    report += line;
     for (int i = 0; i < decoded.usable; ++i) {
       const auto& m = decoded.minutiae[i];
       const Rgb colour = m.type == vantrel::record::kRidgeEnding ? Rgb{255, 0, 0} : Rgb{0, 64, 255};
@@ -231,9 +162,10 @@ int main(int argc, char** argv) {
         Plot(rgb, m.x + static_cast<int>(std::lround(t * std::cos(a))),
              m.y + static_cast<int>(std::lround(t * std::sin(a))), colour);
       }
-      std::printf("  %2d %s x %3d y %3d dir %3d r %2d\n", i,
-                  m.type == vantrel::record::kRidgeEnding ? "ending     " : "bifurcation", m.x,
-                  m.y, m.direction, m.reliability);
+      std::snprintf(line, sizeof line, "  %2d %s x %3d y %3d dir %3d r %2d\n", i,
+                    m.type == vantrel::record::kRidgeEnding ? "ending     " : "bifurcation", m.x,
+                    m.y, m.direction, m.reliability);
+      report += line;
     }
     const int cores[2][2] = {{decoded.core1_x, decoded.core1_y}, {decoded.core2_x, decoded.core2_y}};
     for (const auto& c : cores) {
@@ -244,10 +176,14 @@ int main(int argc, char** argv) {
       }
     }
   }
-  collected.ok &= WritePpm(collected.folder / "minutiae.ppm", kCanvasWidth, kCanvasHeight, rgb.data());
+  std::string written;
+  collected.ok &= WriteRgb((collected.folder / "minutiae.png").string(), kCanvasWidth,
+                           kCanvasHeight, rgb, written);
   if (!collected.ok) {
-    std::fprintf(stderr, "could not write every file into %s\n", argv[2]);
-    return 1;
+    error = "could not write every file into " + folder;
+    return -1;
   }
-  return result == 0 ? 0 : 3;
+  return result;
 }
+
+}  // namespace vantrel::tools
