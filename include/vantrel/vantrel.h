@@ -10,12 +10,32 @@
  * 9 the reader on the USB HID link, any other value the serial link on that COM port.
  * "Serial only" functions answer -1 for ports 0 and 9 without touching any device.
  *
- * Shared result codes: -1 general failure (also: not served on this port, missing
- * pointer argument), -2 a record does not unseal, -3 port outside 0..9 (capture
- * functions) or identical match inputs or dialog cancelled, -8 template synthesis
- * failed, -9 extraction failed during a capture, -10 no reader found, -99 an algorithm
- * failed unexpectedly or base64 refused its input. Other negative codes come from the
- * links (-2..-11) and are passed through unchanged.
+ * Result codes. The exports' own codes and the reader links' codes (passed through
+ * unchanged) share some numbers; which one applies follows from the function:
+ *     0  success (some functions return a non-negative value instead, see each one)
+ *    -1  general failure: not served on this port, missing pointer argument, finger
+ *        wait cancelled or timed out (100 s), capture dialog failed, extraction,
+ *        synthesis or BMP file failure in the image and conversion functions, no match
+ *        at the level; links: reply not received, bad exchange arguments, port close
+ *        failed
+ *    -2  a record does not unseal; links: sending failed
+ *    -3  port outside 0..9 (FPIFeature, FPITemplate and their base64 forms), the two
+ *        compared texts are the same, the capture dialog was cancelled; links: the
+ *        reader did not reply, exchange arguments missing
+ *    -4  links: the reply's length is not the expected one
+ *    -5  links: the reply does not start with 0x02
+ *    -6  links: checksum mismatch
+ *    -7  links: the reply does not end with 0x03
+ *    -8  template synthesis failed; links: the reader answered with an error status
+ *    -9  feature extraction failed during a capture on port 0 or 9
+ *   -10  no reader found, or the port cannot be opened
+ *   -11  links: the reader is busy, or the serial reply did not come in time
+ *   -12  links: a reply longer than the buffer it is read into; refused before a byte
+ *        of it is stored
+ *   -99  an algorithm failed unexpectedly, or base64 conversion refused its input
+ *
+ * Texts. Where a function below writes text, its comment says whether a terminating
+ * zero byte follows. Without one, *length gives the number of characters.
  *
  * Records travel as text: nibble text (512 characters for 256 bytes, characters '0'..'?')
  * or base64 text (344 characters). Images are 152 x 200 bytes, one byte per pixel.
@@ -52,15 +72,17 @@ int FPIFree(int port);
 int FPISetWorkMode(int port, int mode);
 /* Serial only: reads the work mode into *mode. */
 int FPIGetWorkMode(int port, int* mode);
-/* Serial only: 2-byte status word into status[0..1]. */
+/* Serial only: 2-byte status word into status[0..1] (bytes, no terminator). */
 int FPIGetStatus(int port, unsigned char* status);
-/* Serial only: 2-byte last error word into code[0..1]. */
+/* Serial only: 2-byte last error word into code[0..1] (bytes, no terminator). */
 int FPIGetErrorCode(int port, unsigned char* code);
-/* Version bytes into version (FPI_VERSION_BUFFER_BYTES always suffice), count in *length. */
+/* Version bytes into version (FPI_VERSION_BUFFER_BYTES always suffice), count in *length.
+ * No terminator follows. */
 int FPIGetVersion(int port, unsigned char* version, int* length);
 /* Serial only: sends 32 bytes of text (a shorter text is padded with zero bytes). */
 int FPISetSequence(int port, const char* text);
-/* Serial only: reads the 32-byte sequence field into sequence[0..31]. */
+/* Serial only: reads the 32-byte sequence field into sequence[0..31]; no terminator
+ * follows. The request carries sequence's contents up to its first zero byte. */
 int FPIGetSequence(int port, unsigned char* sequence);
 /* Serial only: sends 16 bytes of text (a shorter text is padded with zero bytes). */
 int FPISetKey(int port, const char* key);
@@ -89,7 +111,7 @@ int FPIWriteMBLib(int port);
 /* Number of stored templates into *count. */
 int FPIGetMBLibCount(int port, int* count);
 /* Library search: the reader's answer into buffer (FPI_SEARCH_BUFFER_BYTES), its byte
- * count into *length. */
+ * count into *length, and a zero byte behind it. */
 int FPISearch(int port, int first, int second, unsigned char* buffer, int* length);
 
 /* ---- Firmware update ------------------------------------------------------------- */
@@ -104,9 +126,12 @@ int FPIUpdate_Write(int port, int value);
 /* ---- Capture ----------------------------------------------------------------------- */
 
 /* One feature as nibble text into text (FPI_TEXT_BUFFER_BYTES), length into *length.
- * Ports 0..9 only (else -3). */
+ * Ports 0..9 only (else -3). Ports 0 and 9 without dialog: 512 characters and a
+ * terminator. Serial ports and dialog mode: *length characters (at most 512), no
+ * terminator. */
 int FPIFeature(int port, char* text, int* length);
-/* Three captures merged into a template, as nibble text. Ports 0..9 only (else -3). */
+/* Three captures merged into a template, as nibble text. Ports 0..9 only (else -3).
+ * Terminated or not as FPIFeature. */
 int FPITemplate(int port, char* text, int* length);
 /* As FPIFeature / FPITemplate, as 344 characters of base64 text (FPI_B64_BUFFER_BYTES),
  * no terminator. */
@@ -116,7 +141,8 @@ int FPITemplateB64(int port, char* text, int* length);
  * (FPI_TEXT_BUFFER_BYTES, terminated), character count into *length. */
 int FPIFeature_RED_IZ(int port, char* text, int* length);
 int FPITemplate_RED_IZ(int port, char* text, int* length);
-/* Template from three feature nibble texts (512 characters each). */
+/* Template from three feature nibble texts (512 characters each): 512 characters of
+ * nibble text and a terminator into text (FPI_TEXT_BUFFER_BYTES), 512 into *length. */
 int FPIGetTemplateByFeature(const char* feature1, const char* feature2,
                             const char* feature3, char* text, int* length);
 /* Cancels a running finger wait; always 0. */
@@ -133,11 +159,12 @@ int FPIVerifyAsc(const char* text_a, const char* text_b, int level);
 int FPIFpMatchB64(const char* text_a, const char* text_b, int level);
 /* Does nothing; always 0. */
 int FPIFingerMatch(int a, int b, int c, int d);
-/* Quality of a 256-byte sealed record. */
+/* Quality (0..255) of a 256-byte sealed record; -2 it does not unseal. */
 int FPIGetFeatureQuality(const unsigned char* record);
-/* Feature from a caller image (FPI_IMAGE_BYTES, display form) as nibble text. */
+/* Feature from a caller image (FPI_IMAGE_BYTES, display form): 512 characters of nibble
+ * text and a terminator into text (FPI_TEXT_BUFFER_BYTES), 512 into *length. */
 int FPIExtract(const unsigned char* image, char* text, int* length);
-/* Template from three caller images as nibble text. */
+/* Template from three caller images: nibble text and terminator as FPIExtract. */
 int FPIEnroll(const unsigned char* image1, const unsigned char* image2,
               const unsigned char* image3, char* text, int* length);
 
@@ -156,7 +183,8 @@ int FPIGetImageData_RED_IZ(int port, int* width, int* height, unsigned char* ima
                            int* request);
 /* Capture and write an 8-bit grey BMP file. */
 int FPIImg2Bmp(int port, const char* path);
-/* Feature / template from BMP files as nibble text; port is not used. */
+/* Feature / template from BMP files: 512 characters of nibble text, no terminator, 512
+ * into *length; port is not used. */
 int FPIBmp2Feature(int port, const char* path, char* text, int* length);
 int FPIBmp2Template(int port, const char* path1, const char* path2, const char* path3,
                     char* text, int* length);
