@@ -62,7 +62,7 @@ if [ -f "$images/101_1.pgm" ]; then
   cmp -s "$images/101_1.pgm" "$work/y.pgm" ||
     { echo "FAIL: PGM -> PNG -> BMP -> PGM changed the pixels"; failures=$((failures + 1)); }
 else
-  echo "record and image checks skipped: no fingerprint images in $images"
+  echo "SKIPPED: the record and image checks: no fingerprint images in $images"
 fi
 
 [ "$failures" -eq 0 ] && echo "ok: command-line checks" || exit 1
