@@ -5,13 +5,12 @@
 // Exit status: 0 success, 1 a verification or identification found no match, 2 a usage
 // error or a failed call. Results go to standard output (one JSON object with --json);
 // prompts, progress and errors go to standard error.
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/vantrel_files.h"
@@ -207,7 +207,7 @@ bool WaitFinger(int port, bool on, int limit_ms) {
     const int state = FPICheckFinger(0);
     if (state < 0) return true;  // the reader cannot say; let the capture answer
     if ((state == 0) == on) return true;
-    ::usleep(50 * 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
 }
@@ -469,8 +469,9 @@ int CmdIdentify(Context& c, const Args& a) {
     if (i > 0) list += ", ";
     list += "{\"name\": " + JsonString(e.name) + ", \"score\": " + std::to_string(e.score) +
             ", \"match\": " + (e.match ? "true" : "false") + "}";
-    c.out.Say("  " + e.name + "  score " + std::to_string(e.score) +
-              (e.match ? "  match" : ""));
+    c.out.Say("  " + e.name + "  " +
+              (e.score >= 0 ? "score " + std::to_string(e.score) + (e.match ? "  match" : "")
+                            : "not compared: " + std::to_string(e.score) + " " + MeaningOf(e.score)));
   }
   c.out.Raw("best", list + "]");
   c.out.Int("level", level);
@@ -932,9 +933,6 @@ int main(int argc, char** argv) {
       return UsageError(cmd->name, "--level '" + args.options.at("--level") + "' is not a level 0..9");
     }
   }
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
+  std::signal(SIGINT, OnInterrupt);
   return cmd->run(context, args);
 }

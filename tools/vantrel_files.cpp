@@ -1,6 +1,8 @@
 #include "tools/vantrel_files.h"
 
+#if VANTREL_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -128,6 +130,18 @@ bool ReadBmp(const std::string& path, const std::string& b, Image& image, std::s
   return true;
 }
 
+bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+#if VANTREL_HAVE_PNG
 bool ReadPng(const std::string& path, Image& image, std::string& error) {
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
@@ -150,30 +164,30 @@ bool ReadPng(const std::string& path, Image& image, std::string& error) {
   return true;
 }
 
-bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
-}
-
 bool WritePng(const std::string& path, int width, int height, const uint8_t* pixels,
-              uint32_t format, std::string& error) {
+              bool colour, std::string& error) {
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
   png.width = static_cast<png_uint_32>(width);
   png.height = static_cast<png_uint_32>(height);
-  png.format = format;
+  png.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
   if (!png_image_write_to_file(&png, path.c_str(), 0, pixels, 0, nullptr)) {
     error = "cannot write " + path + " (" + png.message + ")";
     return false;
   }
   return true;
 }
+#else
+bool ReadPng(const std::string& path, Image&, std::string& error) {
+  error = path + ": this build of vantrel reads no PNG files (libpng was absent)";
+  return false;
+}
+
+bool WritePng(const std::string& path, int, int, const uint8_t*, bool, std::string& error) {
+  error = path + ": this build of vantrel writes no PNG files (libpng was absent)";
+  return false;
+}
+#endif
 
 bool AllIn(const std::string& text, bool (*accept)(char)) {
   return std::all_of(text.begin(), text.end(), accept);
@@ -237,7 +251,7 @@ bool WriteImage(const std::string& path, const Image& image, std::string& error)
     case ImageFormat::kPgm:
       return WriteBytes(path, "P5\n152 200\n255\n" + std::string(image.begin(), image.end()), error);
     case ImageFormat::kPng:
-      return WritePng(path, kWidth, kHeight, image.data(), PNG_FORMAT_GRAY, error);
+      return WritePng(path, kWidth, kHeight, image.data(), false, error);
     case ImageFormat::kBmp: {
       // The reader's own layout: 1078-byte header with a grey palette, rows bottom-up.
       std::string b = "BM";
@@ -267,7 +281,7 @@ bool WriteImage(const std::string& path, const Image& image, std::string& error)
 bool WriteRgb(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,
               std::string& error) {
   if (ImageFormatOf(path) == ImageFormat::kPng) {
-    return WritePng(path, width, height, rgb.data(), PNG_FORMAT_RGB, error);
+    return WritePng(path, width, height, rgb.data(), true, error);
   }
   std::string b = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
   b.append(rgb.begin(), rgb.end());

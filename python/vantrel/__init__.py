@@ -168,7 +168,10 @@ def _cancellable(function, *args):
     outcome = {}
 
     def run():
-        outcome["rc"] = function(*args)
+        try:
+            outcome["rc"] = function(*args)
+        except Exception as error:  # handed to the calling thread
+            outcome["error"] = error
 
     worker = threading.Thread(target=run, daemon=True)
     worker.start()
@@ -179,6 +182,8 @@ def _cancellable(function, *args):
         lib.FPICancle()
         worker.join()
         raise
+    if "error" in outcome:
+        raise outcome["error"]
     return outcome["rc"]
 
 
