@@ -218,8 +218,11 @@ bool WaitFinger(int port, bool on, int limit_ms) {
 // with `call` naming the call that failed.
 int CaptureFeature(Context& c, const Args& a, int index, int total, Record& feature,
                    std::string& call) {
-  Progress("press: put a finger on the reader (capture " + std::to_string(index) + " of " +
-           std::to_string(total) + ")");
+  const bool prompt = !a.Has("--dialog");  // the dialog prompts by itself
+  if (prompt) {
+    Progress("press: put a finger on the reader (capture " + std::to_string(index) + " of " +
+             std::to_string(total) + ")");
+  }
   char text[FPI_TEXT_BUFFER_BYTES] = {};
   int length = 0;
   int rc = 0;
@@ -248,7 +251,7 @@ int CaptureFeature(Context& c, const Args& a, int index, int total, Record& feat
   }
   Progress("capture " + std::to_string(index) + " of " + std::to_string(total) +
            ": done, quality " + std::to_string(FPIGetFeatureQuality(feature.data())));
-  if (index < total) {
+  if (index < total && prompt) {
     Progress("lift: take the finger away");
     WaitFinger(c.port, false, 1000);
   }
