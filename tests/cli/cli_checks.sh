@@ -61,6 +61,19 @@ if [ -f "$images/101_1.pgm" ]; then
   "$v" bmp convert "$work/x.bmp" "$work/y.pgm" >/dev/null
   cmp -s "$images/101_1.pgm" "$work/y.pgm" ||
     { echo "FAIL: PGM -> PNG -> BMP -> PGM changed the pixels"; failures=$((failures + 1)); }
+  # A BMP of another layout: 24-bit colour, rows stored top-down (negative height).
+  python3 - "$images/101_1.pgm" "$work/top.bmp" <<'PY'
+import struct, sys
+pixels = open(sys.argv[1], "rb").read()[15:]
+rows = b"".join(bytes(b for p in pixels[r * 152:(r + 1) * 152] for b in (p, p, p))
+                for r in range(200))
+header = struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 54 + len(rows), 0, 0, 54, 40, 152, -200,
+                     1, 24, 0, len(rows), 0, 0, 0, 0)
+open(sys.argv[2], "wb").write(header + rows)
+PY
+  "$v" bmp convert "$work/top.bmp" "$work/top.pgm" >/dev/null
+  cmp -s "$images/101_1.pgm" "$work/top.pgm" ||
+    { echo "FAIL: a top-down 24-bit BMP was read wrongly"; failures=$((failures + 1)); }
 else
   echo "SKIPPED: the record and image checks: no fingerprint images in $images"
 fi
