@@ -326,7 +326,7 @@ int CmdLevel(Context& c, const Args& a) {
       return UsageError("level", "'" + a.positional[0] + "' is not a level 0..9");
     }
     const int rc = FPISetSecurityLevel(c.port, level);
-    if (rc != 0) return CallFailed(c, "FPISetSecurityLevel", rc);
+    if (rc != 0) return CallFailed(c, Call("FPISetSecurityLevel", c.port), rc);
   }
   int level = -1;
   const int rc = FPIGetSecurityLevel(c.port, &level);
