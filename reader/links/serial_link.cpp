@@ -136,7 +136,10 @@ int ClosePort() {
 
 int Send(const uint8_t* bytes, int count) {
   if (!g_port || bytes == nullptr || count < 0) return p::kSendFailed;
-  g_port->DiscardOutput();
+  // The port is held exclusively, so its transmit queue holds only what this link wrote
+  // itself, such as the channel selection in front of a request. Those bytes must reach
+  // the reader: they are waited for, and only what the port cannot get out is discarded.
+  if (!g_port->Drain()) g_port->DiscardOutput();
   g_port->DiscardInput();
   if (!g_port->Write(bytes, count)) {
     g_port->ClearError();

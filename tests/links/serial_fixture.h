@@ -39,6 +39,7 @@ class ScriptedPort final : public platform::SerialPort {
  public:
   explicit ScriptedPort(ScriptedPorts& owner) : owner_(owner) {}
   ~ScriptedPort() override { owner_.open = false; }
+  bool Drain() override { return true; }
   void DiscardOutput() override {}
   void DiscardInput() override { input_.clear(); }
   bool Write(const uint8_t* bytes, int count) override {
