@@ -82,6 +82,8 @@ int ReceiveInto(uint8_t* buffer, int limit, int* length, uint32_t timeout_ms) {
   int position = 2;
   uint8_t last = buffer[1];
   while (last != p::kEndMarker) {
+    // The frame receiver holds 2112 bytes and every caller area is sized for what fits
+    // it (link_ops.h): a frame that fills it without its end marker is refused.
     if (position >= limit) return p::kReplyTooLong;
     const platform::SerialRead r = ReadOne(&byte, timeout_ms);
     if (r != platform::SerialRead::kByte) return p::kReceiveFailed;
@@ -438,7 +440,7 @@ int Decoded(SerialOp op, uint8_t* out, const uint8_t* data = nullptr, int n = 0)
 // Capture and reader-made records: the data characters as they are.
 int NibbleText(SerialOp op, char* text, int* text_length) {
   if (text == nullptr || text_length == nullptr) return p::kBadArguments;
-  uint8_t reply[p::kTextReplyOverhead + s::kRecordTextCapacity];
+  uint8_t reply[s::kFrameBufferSize];
   int length = 0;
   const int result = RunFramed(op, 0, 0, nullptr, 0, reply, sizeof reply, &length);
   if (result != p::kOk) return result;
@@ -485,7 +487,7 @@ int GetVersion(uint8_t* buffer, int* length) {
   const SerialSelection selection = State().serial;
   int result = s::OpenPort(selection.port, selection.baud);
   if (result != p::kOk) return result;
-  uint8_t reply[s::kVersionCapacity + 2];
+  uint8_t reply[s::kFrameBufferSize];
   int reply_length = 0;
   result = s::Send(command.prefix, command.prefix_length);
   if (result == p::kOk) {
@@ -564,7 +566,7 @@ int Search(int first, int second, uint8_t* buffer, int* length) {
   if (buffer == nullptr || length == nullptr) return p::kBadArguments;
   const uint8_t data[4] = {static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(first),
                            static_cast<uint8_t>(second >> 8), static_cast<uint8_t>(second)};
-  uint8_t reply[p::kTextReplyOverhead + 2 * s::kSearchCapacity + 1];
+  uint8_t reply[s::kFrameBufferSize];
   int reply_length = 0;
   const int result =
       RunFramed(SerialOp::kSearch, 0, 0, data, 4, reply, sizeof reply, &reply_length);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "reader/links/link_ops.h"
+
 namespace vantrel::links::serial {
 
 constexpr int kFrameBufferSize = 2112;     // frame receiver buffer
@@ -17,12 +19,10 @@ constexpr int kHuntTries = 100;            // bytes (or empty reads) before the 
 constexpr int kMaxRawFirmwareData = 2045;  // data bytes of one raw firmware command
 constexpr int kMaxFirmwarePacket = kMaxRawFirmwareData - 2;
 
-// The biggest answers a caller's buffer is taken to hold, the same on every link: a
-// longer reply is refused, never cut. Records: 512 nibble characters (the 513-byte
-// text buffer keeps its terminator).
-constexpr int kVersionCapacity = 255;  // as the binary links (one length byte)
-constexpr int kSearchCapacity = 150;   // as the binary links' search text
-constexpr int kRecordTextCapacity = 512;
+// Every reply of this link is read into the frame receiver buffer; that buffer alone
+// bounds what the operations hand out (link_ops.h), a longer frame is refused.
+static_assert(kMaxVersionBytes == kFrameBufferSize - 2);
+static_assert(kMaxRecordTextChars == kFrameBufferSize - 12);
 
 // Channel selection sequences ESC '%' X; channel 1 is also the release sequence.
 constexpr uint8_t kChannelLetters[4] = {'A', 'B', 'C', 'K'};

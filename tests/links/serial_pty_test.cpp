@@ -76,7 +76,7 @@ class SerialPtyTest : public ::testing::Test {
 };
 
 TEST_F(SerialPtyTest, FramedAndRawCommandsOverTheTerminal) {
-  uint8_t version[links::serial::kVersionCapacity] = {};
+  uint8_t version[links::kMaxVersionBytes] = {};
   int length = 0;
   ASSERT_EQ(Ops().GetVersion(version, &length), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(version), static_cast<size_t>(length)),
