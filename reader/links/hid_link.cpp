@@ -156,14 +156,18 @@ int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int p
     const platform::HidIo io = device->ReadReport(report, buffer_size, &got, timeout_ms);
     if (io != platform::HidIo::kDone) {
       device->AbandonPending();
-      break;  // a reply that stopped short fails its check
+      break;
     }
     const int take = remaining < kBlockSize ? remaining : kBlockSize;
     std::memcpy(reply + stored, report + 1, static_cast<size_t>(take));
     stored += take;
     remaining -= kBlockSize;
   }
-  *received = stored;
+  // A reply that stopped short still has the length it announced; the bytes that never
+  // came read as zero, never as what an earlier reply left in the buffer, and the reply
+  // check then finds them out (its checksum or end marker).
+  std::memset(reply + stored, 0, static_cast<size_t>(total - stored));
+  *received = total;
   return p::kOk;
 }
 
