@@ -20,6 +20,8 @@ namespace vantrel::links {
 inline constexpr int kMaxVersionBytes = 2112 - 2;
 inline constexpr int kMaxRecordTextChars = 2112 - 12;
 inline constexpr int kMaxSearchBytes = kMaxRecordTextChars / 2;
+// Data of the one-shot update: one text request of 2112 characters, 16 of them framing.
+inline constexpr int kMaxUpdateBytes = (2112 - 16) / 2;
 
 struct LinkOps {
   int (*Reset)();
@@ -43,7 +45,8 @@ struct LinkOps {
   int (*CountTemplates)(int* count);
   // buffer: kMaxSearchBytes + 1 (a zero may follow the answer).
   int (*Search)(int first, int second, uint8_t* buffer, int* length);
-  int (*Update)(const uint8_t* data, int length, int kind, int baud);  // serial only
+  // Serial only; length at most kMaxUpdateBytes.
+  int (*Update)(const uint8_t* data, int length, int kind, int baud);
   int (*UpdateSendFileSize)(int size);
   int (*UpdateSendPacket)(int number, const uint8_t* data, int length);
   int (*UpdateWrite)(int value);

@@ -579,7 +579,11 @@ int Search(int first, int second, uint8_t* buffer, int* length) {
   return p::kOk;
 }
 
+static_assert(kMaxUpdateBytes ==
+              (p::kTextRequestBufferSize - p::kTextRequestOverhead) / 2);
 int Update(const uint8_t* data, int length, int kind, int baud) {
+  // Refused before the request is built: no length sum of a caller's number overflows.
+  if (length < 0 || length > kMaxUpdateBytes) return p::kBadArguments;
   const uint8_t kind_byte = static_cast<uint8_t>(kind);
   const uint8_t code = p::BaudCode(baud);
   const uint8_t p2 = kind_byte == 2 ? 0 : code;

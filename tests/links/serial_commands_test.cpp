@@ -1,6 +1,7 @@
 // The serial link's command operations against the stand-in reader.
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "reader/protocol/result_codes.h"
@@ -205,6 +206,9 @@ TEST_F(SerialTest, FramedFirmwareUpdate) {
   // More data than a text request holds is refused before anything is sent.
   std::vector<uint8_t> big(1049);
   EXPECT_EQ(Ops().Update(big.data(), 1049, 1, 9600), p::kBadArguments);
+  EXPECT_EQ(Ops().Update(big.data(), std::numeric_limits<int>::max(), 1, 9600),
+            p::kBadArguments);
+  EXPECT_EQ(ports_.Opens(), 2);
 }
 
 TEST_F(SerialTest, ImageSizeNeedsNoExchange) {
