@@ -108,7 +108,48 @@ void ResetForTests() {
   g_state = PortState{};
 }
 
-int OpenPort(int port_number, int baud) {
+namespace {
+
+// An exchange of a framed request on port_number at baud, with the saved channel.
+int ExchangeOn(int port_number, int baud, const uint8_t* request, int length, uint8_t* reply,
+               int limit, int* reply_length, uint32_t timeout_ms) {
+  const int opened = OpenPort(port_number, baud);
+  if (opened != p::kOk) return opened;
+  SelectChannel(port_number, 1, true);  // a port outside 1..9 simply goes unselected
+  if (Send(request, length) != p::kOk) {
+    ClosePort();
+    return p::kSendFailed;
+  }
+  const int received = ReceiveInto(reply, limit, reply_length, timeout_ms);
+  if (received != p::kOk) {
+    ClosePort();
+    return received;
+  }
+  return ClosePort();
+}
+
+// A firmware update whose finish never came leaves the reader talking at 115200, so
+// that nothing sent at the configured rate is heard any more, and may leave the port
+// held open. Before any other command the link ends such an update: it closes the held
+// port and, on the update's port at 115200, asks the reader back to the configured
+// rate with the set-baud-rate command. The caller's command then goes on as if no
+// update had been begun; the ending's own result is nobody's business.
+void EndAbandonedUpdate() {
+  if (!g_state.update_pending) return;
+  g_state.update_pending = false;  // first, so that the ending's own open passes here
+  const p::SerialCommand& command = p::SerialCommandOf(p::SerialOp::kSetBaudRate);
+  const uint8_t code[1] = {p::BaudCode(links::State().configured_baud)};
+  char request[p::kTextRequestBufferSize];
+  const int length =
+      p::BuildTextRequest(command.code, 0, 0, 0, code, 1, request, sizeof request);
+  uint8_t reply[kFrameBufferSize];
+  int reply_length = 0;
+  ExchangeOn(g_state.update_port, kRawImageRate, reinterpret_cast<const uint8_t*>(request),
+             length, reply, sizeof reply, &reply_length, command.timeout_ms);
+}
+
+// Opens without ending an update: the firmware steps' own opens.
+int OpenForUpdate(int port_number, int baud) {
   const int com = (port_number >= 0 && port_number <= 9) ? port_number : 1;
   if (g_port) ClosePort();
   g_state.com_number = com;
@@ -120,6 +161,13 @@ int OpenPort(int port_number, int baud) {
   g_state.open = true;
   g_state.baud = baud;
   return p::kOk;
+}
+
+}  // namespace
+
+int OpenPort(int port_number, int baud) {
+  EndAbandonedUpdate();
+  return OpenForUpdate(port_number, baud);
 }
 
 int ClosePort() {
@@ -186,19 +234,8 @@ int SelectChannel(int port_number, int channel, bool use_saved) {
 int detail::Exchange(const uint8_t* request, int length, uint8_t* reply, int limit,
                         int* reply_length, uint32_t timeout_ms) {
   const SerialSelection selection = links::State().serial;
-  const int opened = OpenPort(selection.port, selection.baud);
-  if (opened != p::kOk) return opened;
-  SelectChannel(selection.port, 1, true);  // a port outside 1..9 simply goes unselected
-  if (Send(request, length) != p::kOk) {
-    ClosePort();
-    return p::kSendFailed;
-  }
-  const int received = ReceiveInto(reply, limit, reply_length, timeout_ms);
-  if (received != p::kOk) {
-    ClosePort();
-    return received;
-  }
-  return ClosePort();
+  return ExchangeOn(selection.port, selection.baud, request, length, reply, limit,
+                    reply_length, timeout_ms);
 }
 
 int FramedExchange(const uint8_t* request, int length, uint8_t* reply, int capacity,
@@ -320,7 +357,7 @@ int RawFirmware(int stage, const uint8_t* data, int n) {
 
 int FirmwareAnnounceSize(int size) {
   const int port_number = links::State().serial.port;
-  int result = OpenPort(port_number, kPrepareRate);
+  int result = OpenForUpdate(port_number, kPrepareRate);
   if (result != p::kOk) return result;
   const uint32_t value = static_cast<uint32_t>(size);
   const uint8_t data[5] = {'2', static_cast<uint8_t>(value >> 24),
@@ -329,8 +366,12 @@ int FirmwareAnnounceSize(int size) {
   result = RawFirmware(1, data, 5);
   ClosePort();
   if (result != p::kOk) return result;
+  // From here the reader talks at 115200 until the finish: an update left unfinished
+  // is ended by the next command that is not a firmware step.
+  g_state.update_pending = true;
+  g_state.update_port = port_number;
   // The following steps talk at 115200 on a port that stays open until step 3.
-  return OpenPort(port_number, kRawImageRate);
+  return OpenForUpdate(port_number, kRawImageRate);
 }
 
 int FirmwareSendPacket(const uint8_t* data, int length) {
@@ -352,6 +393,7 @@ int FirmwareSendPacket(const uint8_t* data, int length) {
 int FirmwareFinish(int value) {
   const uint8_t data[1] = {static_cast<uint8_t>(value)};
   const int result = RawFirmware(3, data, 1);
+  g_state.update_pending = false;  // the order is complete, whatever the reader answered
   ClosePort();
   return result;
 }

@@ -34,12 +34,17 @@ struct PortState {
   int baud = 0;               // rate of the open port
   bool channel_selected = false;
   int saved_channel = 1;      // 1..4, set by detection
+  // A firmware update announced on update_port and not finished: the reader talks at
+  // 115200 until the next command that is not a firmware step ends it.
+  bool update_pending = false;
+  int update_port = 0;
 };
 const PortState& State();
 // Closes the port if open (with release) and puts the state back as at load.
 void ResetForTests();
 
-int OpenPort(int port_number, int baud);  // 0 or kNotFound
+// 0 or kNotFound. Ends an abandoned firmware update first (see PortState).
+int OpenPort(int port_number, int baud);
 int ClosePort();                          // 0, or kReceiveFailed when closing fails
 int Send(const uint8_t* bytes, int count);  // 0 or kSendFailed
 // Receives one frame into buffer (at most min(capacity, kFrameBufferSize) bytes).

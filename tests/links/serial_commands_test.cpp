@@ -369,6 +369,56 @@ TEST_F(SerialTest, FailedFirmwarePacketClosesThePort) {
   EXPECT_TRUE(NothingOpen());
 }
 
+// An update abandoned after its announcement, or after a failed packet, leaves the
+// reader talking at 115200. The next command that is not a firmware step ends it first
+// and is answered as if no update had been begun; the firmware is not written.
+TEST_F(SerialTest, AbandonedFirmwareUpdateIsEndedByTheNextCommand) {
+  enum Next { kLevel, kVersion, kBaud, kDetect };
+  struct Row {
+    bool failed_packet;
+    Next next;
+  };
+  const Row rows[] = {{false, kLevel}, {true, kVersion}, {false, kBaud}, {true, kDetect}};
+  const std::vector<uint8_t> big(s::kMaxFirmwarePacket + 1);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "next " << row.next);
+    // The size announcement goes out at 9600, where the reader must be listening.
+    device_->SetRate(9600);
+    links::State().configured_baud = 9600;
+    links::State().serial.baud = 9600;
+    ASSERT_EQ(Ops().UpdateSendFileSize(100), 0);
+    ASSERT_EQ(device_->LineRate(), 115200);
+    if (row.failed_packet) {
+      ASSERT_EQ(Ops().UpdateSendPacket(1, big.data(), static_cast<int>(big.size())),
+                p::kReceiveFailed);
+    }
+    int value = 0;
+    uint8_t version[links::kMaxVersionBytes];
+    switch (row.next) {
+      case kLevel: EXPECT_EQ(Ops().GetSecurityLevel(&value), 0); break;
+      case kVersion: EXPECT_EQ(Ops().GetVersion(version, &value), 0); break;
+      case kBaud: EXPECT_EQ(Ops().SetBaudRate(57600), 0); break;
+      case kDetect: EXPECT_EQ(Ops().Detect(), 0); break;
+    }
+    EXPECT_EQ(links::State().configured_baud, row.next == kBaud ? 57600 : 9600);
+    EXPECT_EQ(device_->LineRate(), links::State().configured_baud);
+    EXPECT_TRUE(NothingOpen());
+    // Once ended, the update leaves nothing behind for the command after.
+    links::State().serial.baud = links::State().configured_baud;
+    EXPECT_EQ(Ops().Free(), 0);
+  }
+  EXPECT_EQ(device_->Serial().raw_firmware_finished, 0);
+  // A whole update still runs afterwards.
+  device_->SetRate(9600);
+  links::State().configured_baud = links::State().serial.baud = 9600;
+  const uint8_t packet[4] = {1, 2, 3, 4};
+  ASSERT_EQ(Ops().UpdateSendFileSize(4), 0);
+  ASSERT_EQ(Ops().UpdateSendPacket(1, packet, 4), 0);
+  ASSERT_EQ(Ops().UpdateWrite(7), 0);
+  EXPECT_EQ(device_->Serial().raw_firmware_finished, 1);
+  EXPECT_EQ(device_->LineRate(), links::State().configured_baud);
+}
+
 TEST_F(SerialTest, FirmwareAnnounceFailureClosesAndNoPortMeansNotFound) {
   device_->SetAnswerChannel(4);  // the announcement goes unanswered
   EXPECT_EQ(Ops().UpdateSendFileSize(10), p::kReceiveFailed);
