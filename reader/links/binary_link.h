@@ -76,8 +76,9 @@ int BinaryInsertTemplate(BinaryTransport& t, int id, const uint8_t* name, int na
                          const char* text, int text_length);
 int BinaryStoreLibrary(BinaryTransport& t);
 int BinaryCountTemplates(BinaryTransport& t, int* count);
-// buffer receives at most kMaxSearchText bytes and a zero behind them.
-inline constexpr int kMaxSearchText = 150;
+// buffer receives at most kMaxSearchText bytes and a zero behind them: the 159-byte
+// search reply less its framing and its 16-bit text length.
+inline constexpr int kMaxSearchText = 159 - 7 - 2;
 int BinarySearch(BinaryTransport& t, int first, int second, uint8_t* buffer, int* length);
 int BinaryGetImageSize(BinaryTransport& t, int* width, int* height);
 // image receives width x height bytes.

@@ -316,7 +316,9 @@ int ReadRawImage(uint8_t* image, int capacity, int upload_mode, int* image_lengt
     return p::kBadChecksum;
   }
   const int length = header[2] * 256 + header[3];
-  // A length the body buffer or the caller's image cannot take is refused before reading.
+  // The raw image body buffer holds 30410 bytes, at most 30409 image bytes and the end
+  // marker (an upload also no more than the caller's width x height): a longer image is
+  // refused before reading.
   if (length > kMaxImageLength || length > capacity) {
     ClosePort();
     return p::kReplyTooLong;
