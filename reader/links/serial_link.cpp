@@ -133,7 +133,7 @@ int ExchangeOn(int port_number, int baud, const uint8_t* request, int length, ui
 // held open. Before any other command the link ends such an update: it closes the held
 // port and, on the update's port at 115200, asks the reader back to the configured
 // rate with the set-baud-rate command. The caller's command then goes on as if no
-// update had been begun; the ending's own result is nobody's business.
+// update had been begun; the caller hears nothing of the ending.
 void EndAbandonedUpdate() {
   if (!g_state.update_pending) return;
   g_state.update_pending = false;  // first, so that the ending's own open passes here
