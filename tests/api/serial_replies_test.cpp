@@ -1,5 +1,5 @@
-// The exports over the serial link, against a port that answers byte for byte: long
-// replies reach the caller as each export cuts them.
+// The capture exports over the serial link, against a port that answers byte for byte:
+// record texts longer than a record reach the caller as each export cuts them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -84,30 +84,6 @@ TEST_F(SerialRepliesTest, Base64CapturesTakeTheFirst512CharactersOfAnyLongerRepl
     ASSERT_EQ(call(3, cut, &length), 0);
     EXPECT_EQ(length, 344);
     EXPECT_EQ(std::string(cut, 344), std::string(exact, 344));
-  }
-}
-
-TEST_F(SerialRepliesTest, LongVersionAndSearchAnswersAreDeliveredWhole) {
-  const std::string version(300, 'V');
-  std::vector<uint8_t> raw{0x02};
-  raw.insert(raw.end(), version.begin(), version.end());
-  raw.push_back(0x03);
-  ports_.replies = {raw};
-  std::vector<unsigned char> buffer(FPI_VERSION_BUFFER_BYTES, 0xEE);
-  int length = 0;
-  ASSERT_EQ(FPIGetVersion(3, buffer.data(), &length), 0);
-  EXPECT_EQ(length, 300);
-  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 300), version);
-
-  // The longest answer a frame carries still leaves room for the zero behind it.
-  for (int bytes : {500, (2112 - 12) / 2}) {
-    const std::vector<uint8_t> answer = Ramp(bytes, 13);
-    ports_.replies = {TextReply(answer)};
-    std::vector<unsigned char> found(FPI_SEARCH_BUFFER_BYTES, 0xEE);
-    ASSERT_EQ(FPISearch(3, 1, 2, found.data(), &length), 0);
-    EXPECT_EQ(length, bytes);
-    EXPECT_TRUE(std::equal(answer.begin(), answer.end(), found.begin()));
-    EXPECT_EQ(found[static_cast<size_t>(bytes)], 0);
   }
 }
 
