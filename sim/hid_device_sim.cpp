@@ -32,6 +32,10 @@ void HidDeviceSim::SetStallWrites(bool stall) {
   std::lock_guard<std::mutex> guard(lock_);
   stall_ = stall;
 }
+void HidDeviceSim::StopAfterFirstReport() {
+  std::lock_guard<std::mutex> guard(lock_);
+  stop_after_first_ = true;
+}
 uint16_t HidDeviceSim::Vendor() const {
   std::lock_guard<std::mutex> guard(lock_);
   return vendor_;
@@ -100,7 +104,9 @@ void HidDeviceSim::Answer() {
     const int take = std::min(kPayload, length - offset);
     std::memcpy(report.data() + 1, reply + offset, static_cast<size_t>(take));
     pending_.push_back(std::move(report));
+    if (stop_after_first_) break;
   }
+  stop_after_first_ = false;
 }
 
 void HidDeviceSim::DropPending() {

@@ -24,6 +24,8 @@ class HidDeviceSim {
   void SendBadFirstReports(int count);
   // Output reports are not taken any more (the write stalls).
   void SetStallWrites(bool stall);
+  // The next reply stops after its first input report.
+  void StopAfterFirstReport();
   ReaderModel& Model() { return model_; }
   uint16_t Vendor() const;
   uint16_t Product() const;
@@ -52,6 +54,7 @@ class HidDeviceSim {
   int output_length_ = 65;
   int bad_first_ = 0;
   bool stall_ = false;
+  bool stop_after_first_ = false;
   std::vector<uint8_t> request_;
   std::deque<std::vector<uint8_t>> pending_;
   std::vector<std::vector<uint8_t>> written_;

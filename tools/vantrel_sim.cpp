@@ -1,11 +1,12 @@
 // vantrel-sim: the stand-in reader as a program of its own.
 //
-//   vantrel-sim --serial [--version TEXT] [--image FILE.pgm]
+//   vantrel-sim --serial [--version TEXT] [--image FILE.pgm] [--channel N]
 //
 // opens a pseudo-terminal, prints the path of its terminal side on the first line of
 // standard output and serves the serial protocol there until SIGTERM or SIGINT. Point
 // the library at it with VANTREL_COM<n>=<path>. The line rate the client sets on the
 // terminal is the rate the stand-in hears it at, so baud switching behaves as on a wire.
+// With --channel N (1 to 4) the stand-in answers only while channel N is selected.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,7 +47,7 @@ bool LoadPgm(const char* path, std::vector<uint8_t>& pixels) {
   return !pixels.empty();
 }
 
-int ServeSerial(vantrel::sim::ReaderModel& model) {
+int ServeSerial(vantrel::sim::ReaderModel& model, int channel) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
     std::perror("vantrel-sim: pseudo-terminal");
@@ -73,6 +74,7 @@ int ServeSerial(vantrel::sim::ReaderModel& model) {
   ::tcsetattr(terminal, TCSANOW, &tio);
 
   vantrel::sim::SerialDeviceSim device(model);
+  device.SetAnswerChannel(channel);
   std::printf("%s\n", path.c_str());
   std::fflush(stdout);
 
@@ -114,6 +116,7 @@ int ServeSerial(vantrel::sim::ReaderModel& model) {
 
 int main(int argc, char** argv) {
   bool serial = false;
+  int channel = 0;
   vantrel::sim::ReaderModel model;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -128,13 +131,19 @@ int main(int argc, char** argv) {
         return 2;
       }
       model.QueueImage(pixels.data(), 152, 200);
+    } else if (arg == "--channel" && i + 1 < argc) {
+      channel = std::atoi(argv[++i]);
+      if (channel < 1 || channel > 4) {
+        std::fprintf(stderr, "vantrel-sim: the channel is 1 to 4\n");
+        return 2;
+      }
     } else {
-      std::fprintf(stderr, "usage: vantrel-sim --serial [--version TEXT] [--image FILE.pgm]\n");
+      std::fprintf(stderr, "usage: vantrel-sim --serial [--version TEXT] [--image FILE.pgm] [--channel N]\n");
       return 2;
     }
   }
   if (!serial) {
-    std::fprintf(stderr, "usage: vantrel-sim --serial [--version TEXT] [--image FILE.pgm]\n");
+    std::fprintf(stderr, "usage: vantrel-sim --serial [--version TEXT] [--image FILE.pgm] [--channel N]\n");
     return 2;
   }
   struct sigaction action {};
@@ -142,5 +151,5 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGINT, &action, nullptr);
-  return ServeSerial(model);
+  return ServeSerial(model, channel);
 }

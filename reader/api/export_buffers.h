@@ -4,12 +4,21 @@
 
 #include <cstdint>
 
+#include "reader/links/link_ops.h"
+
 namespace vantrel::api {
 
 // The serial link's frame receiver holds 2112 characters; no link answer is longer.
 inline constexpr int kReplyAreaBytes = 2112;
 inline constexpr int kVersionBufferBytes = 2112;  // FPI_VERSION_BUFFER_BYTES
 inline constexpr int kSearchBufferBytes = 1056;   // FPI_SEARCH_BUFFER_BYTES
+// The areas and the caller's buffers take the longest answer of any link (the serial
+// link's, bounded by its frame receiver); the search answer gets a zero behind it.
+static_assert(kReplyAreaBytes >= links::kMaxVersionBytes);
+static_assert(kReplyAreaBytes >= links::kMaxRecordTextChars);
+static_assert(kReplyAreaBytes >= links::kMaxSearchBytes + 1);
+static_assert(kVersionBufferBytes >= links::kMaxVersionBytes);
+static_assert(kSearchBufferBytes >= links::kMaxSearchBytes + 1);
 inline constexpr int kSequenceBytes = 32;
 inline constexpr int kKeyBytes = 16;
 inline constexpr int kRecordTextChars = 512;      // nibble text of a 256-byte record

@@ -22,10 +22,12 @@ extern "C" int FPIInsertMBLib(int port, int id, const unsigned char* data, int d
       return api::kFailure;
     }
     // Refused here rather than overrunning the request frame: identifier, name length and
-    // template length take two bytes each beside the name and the template bytes.
+    // template length take two bytes each beside the name and the template bytes. The
+    // sum is never formed: with both lengths checked non-negative, the room left beside
+    // the template cannot overflow, whatever the caller's data length.
     const int template_bytes = text_length / 2;
     if (template_bytes > api::kInsertTemplateMaxBytes ||
-        6 + data_length + template_bytes > api::kInsertDataMaxBytes) {
+        data_length > api::kInsertDataMaxBytes - 6 - template_bytes) {
       return api::kFailure;
     }
     return api::Dispatch(port, PortClass::kAny, &LinkOps::InsertTemplate, id, data, data_length,

@@ -10,6 +10,8 @@ extern "C" int FPIUpdate(int port, const unsigned char* data, int length, int ki
   return api::Guarded(api::kFailure, [&] {
     if (api::SelectLink(port, PortClass::kSerialOnly) == nullptr) return api::kFailure;
     if (length < 0 || (data == nullptr && length > 0)) return api::kFailure;
+    // The data travels in one text request; what that cannot carry is refused here.
+    if (length > vantrel::links::kMaxUpdateBytes) return api::kFailure;
     const int mapped = api::MapReaderBaud(baud);
     const int rc =
         api::Dispatch(port, PortClass::kSerialOnly, &LinkOps::Update, data, length, kind, mapped);

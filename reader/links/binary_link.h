@@ -47,8 +47,10 @@ class BinaryTransport {
   // Sends request[0..request_length) and receives one reply into reply[0..capacity).
   // expected_total is the length the command table expects for this exchange (for the
   // two-part image transfer: the length of this part), or 0 where any length is
-  // accepted. *received is set to the number of reply bytes stored (never more than
-  // capacity) on success. A reply that would not fit capacity is refused with
+  // accepted. *received is set to the reply's length (never more than capacity) on
+  // success: the length the link asked for or the reply announced, with any bytes that
+  // did not arrive stored as zero for the reply check to find. A reply that would not
+  // fit capacity is refused with
   // kReplyTooLong before it is stored. Returns 0 or the link's own exchange code
   // (-1, -2, -3 and so on); an empty slot is the link's "missing handle" code.
   virtual int Exchange(DeviceSlot& slot, const uint8_t* request, int request_length,
@@ -74,8 +76,9 @@ int BinaryInsertTemplate(BinaryTransport& t, int id, const uint8_t* name, int na
                          const char* text, int text_length);
 int BinaryStoreLibrary(BinaryTransport& t);
 int BinaryCountTemplates(BinaryTransport& t, int* count);
-// buffer receives at most kMaxSearchText bytes and a zero behind them.
-inline constexpr int kMaxSearchText = 150;
+// buffer receives at most kMaxSearchText bytes and a zero behind them: the 159-byte
+// search reply less its framing and its 16-bit text length.
+inline constexpr int kMaxSearchText = 159 - 7 - 2;
 int BinarySearch(BinaryTransport& t, int first, int second, uint8_t* buffer, int* length);
 int BinaryGetImageSize(BinaryTransport& t, int* width, int* height);
 // image receives width x height bytes.

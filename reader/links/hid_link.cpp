@@ -147,7 +147,10 @@ int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int p
   if (!have_first) return p::kNoReply;
 
   const int total = part_length > 0 ? part_length : report[2] * 256 + report[3] + 5;
-  if (total > capacity) return p::kReplyTooLong;  // refused before a byte is stored
+  // capacity is the command's reply buffer: 1024 bytes, or 93184 for the two image
+  // commands, which every reply of the reader fits. A longer reply cannot be read; it is
+  // refused before a byte of it is stored.
+  if (total > capacity) return p::kReplyTooLong;
   int stored = total < kBlockSize ? total : kBlockSize;
   std::memcpy(reply, report + 1, static_cast<size_t>(stored));
   int remaining = total - kBlockSize;
@@ -156,14 +159,18 @@ int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int p
     const platform::HidIo io = device->ReadReport(report, buffer_size, &got, timeout_ms);
     if (io != platform::HidIo::kDone) {
       device->AbandonPending();
-      break;  // a reply that stopped short fails its check
+      break;
     }
     const int take = remaining < kBlockSize ? remaining : kBlockSize;
     std::memcpy(reply + stored, report + 1, static_cast<size_t>(take));
     stored += take;
     remaining -= kBlockSize;
   }
-  *received = stored;
+  // A reply that stopped short still has the length it announced; the bytes that never
+  // came read as zero, never as what an earlier reply left in the buffer, and the reply
+  // check then finds them out (its checksum or end marker).
+  std::memset(reply + stored, 0, static_cast<size_t>(total - stored));
+  *received = total;
   return p::kOk;
 }
 

@@ -42,7 +42,8 @@ BinaryTransport& Transport();
 bool WriteReports(platform::HidDevice* device, const uint8_t* request, int length);
 // Reads one reply into reply (capacity bytes). part_length > 0: the reply is one part
 // of a two-part image of that many bytes (a continuation part, second = true, does not
-// begin with 0x02). Returns 0, kNoReply or kReplyTooLong; *received = bytes stored.
+// begin with 0x02). Returns 0, kNoReply or kReplyTooLong; *received = the announced
+// total (or part_length), bytes that did not arrive stored as zero.
 int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int part_length,
                 bool second, uint32_t timeout_ms, int* received);
 

@@ -12,6 +12,17 @@
 
 namespace vantrel::links {
 
+// The longest answers an operation hands out, which the caller's area must hold. The
+// serial link's 2112-byte frame receiver bounds them (a longer frame is refused with
+// -12): the text between the version reply's two markers, and the L - 12 data
+// characters of a framed reply, or half as many decoded bytes. The binary links' are
+// shorter (255 version bytes, 150 search bytes, 512 record characters).
+inline constexpr int kMaxVersionBytes = 2112 - 2;
+inline constexpr int kMaxRecordTextChars = 2112 - 12;
+inline constexpr int kMaxSearchBytes = kMaxRecordTextChars / 2;
+// Data of the one-shot update: one text request of 2112 characters, 16 of them framing.
+inline constexpr int kMaxUpdateBytes = (2112 - 16) / 2;
+
 struct LinkOps {
   int (*Reset)();
   int (*Free)();                                    // serial only
@@ -19,7 +30,7 @@ struct LinkOps {
   int (*GetWorkMode)(int* mode);                    // serial only
   int (*GetStatus)(uint8_t* word);                  // serial only, 2 bytes
   int (*GetErrorCode)(uint8_t* word);               // serial only, 2 bytes
-  int (*GetVersion)(uint8_t* buffer, int* length);  // version bytes and their count
+  int (*GetVersion)(uint8_t* buffer, int* length);  // kMaxVersionBytes area, count
   int (*SetSequence)(const char* text);             // serial only, 32 bytes sent
   int (*GetSequence)(uint8_t* buffer);              // serial only, 32 bytes
   int (*SetKey)(const char* text);                  // serial only, 16 bytes sent
@@ -32,13 +43,15 @@ struct LinkOps {
                         int text_length);
   int (*StoreLibrary)();
   int (*CountTemplates)(int* count);
+  // buffer: kMaxSearchBytes + 1 (a zero may follow the answer).
   int (*Search)(int first, int second, uint8_t* buffer, int* length);
-  int (*Update)(const uint8_t* data, int length, int kind, int baud);  // serial only
+  // Serial only; length at most kMaxUpdateBytes.
+  int (*Update)(const uint8_t* data, int length, int kind, int baud);
   int (*UpdateSendFileSize)(int size);
   int (*UpdateSendPacket)(int number, const uint8_t* data, int length);
   int (*UpdateWrite)(int value);
-  // Records made by the reader itself, handed out as nibble text (no terminator);
-  // *length = number of characters.
+  // Records made by the reader itself, handed out as nibble text (no terminator) into
+  // a kMaxRecordTextChars area; *length = number of characters.
   int (*ReaderTemplate)(char* text, int* length);   // binary 0xA0, serial 171
   int (*ReaderFeature)(char* text, int* length);    // binary 0xA2, serial 172
   // Serial capture commands 11 and 12 (the reader captures, extracts and merges).

@@ -82,6 +82,8 @@ int ReceiveInto(uint8_t* buffer, int limit, int* length, uint32_t timeout_ms) {
   int position = 2;
   uint8_t last = buffer[1];
   while (last != p::kEndMarker) {
+    // The frame receiver holds 2112 bytes and every caller area is sized for what fits
+    // it (link_ops.h): a frame that fills it without its end marker is refused.
     if (position >= limit) return p::kReplyTooLong;
     const platform::SerialRead r = ReadOne(&byte, timeout_ms);
     if (r != platform::SerialRead::kByte) return p::kReceiveFailed;
@@ -106,7 +108,48 @@ void ResetForTests() {
   g_state = PortState{};
 }
 
-int OpenPort(int port_number, int baud) {
+namespace {
+
+// An exchange of a framed request on port_number at baud, with the saved channel.
+int ExchangeOn(int port_number, int baud, const uint8_t* request, int length, uint8_t* reply,
+               int limit, int* reply_length, uint32_t timeout_ms) {
+  const int opened = OpenPort(port_number, baud);
+  if (opened != p::kOk) return opened;
+  SelectChannel(port_number, 1, true);  // a port outside 1..9 simply goes unselected
+  if (Send(request, length) != p::kOk) {
+    ClosePort();
+    return p::kSendFailed;
+  }
+  const int received = ReceiveInto(reply, limit, reply_length, timeout_ms);
+  if (received != p::kOk) {
+    ClosePort();
+    return received;
+  }
+  return ClosePort();
+}
+
+// A firmware update whose finish never came leaves the reader talking at 115200, so
+// that nothing sent at the configured rate is heard any more, and may leave the port
+// held open. Before any other command the link ends such an update: it closes the held
+// port and, on the update's port at 115200, asks the reader back to the configured
+// rate with the set-baud-rate command. The caller's command then goes on as if no
+// update had been begun; the caller hears nothing of the ending.
+void EndAbandonedUpdate() {
+  if (!g_state.update_pending) return;
+  g_state.update_pending = false;  // first, so that the ending's own open passes here
+  const p::SerialCommand& command = p::SerialCommandOf(p::SerialOp::kSetBaudRate);
+  const uint8_t code[1] = {p::BaudCode(links::State().configured_baud)};
+  char request[p::kTextRequestBufferSize];
+  const int length =
+      p::BuildTextRequest(command.code, 0, 0, 0, code, 1, request, sizeof request);
+  uint8_t reply[kFrameBufferSize];
+  int reply_length = 0;
+  ExchangeOn(g_state.update_port, kRawImageRate, reinterpret_cast<const uint8_t*>(request),
+             length, reply, sizeof reply, &reply_length, command.timeout_ms);
+}
+
+// Opens without ending an update: the firmware steps' own opens.
+int OpenForUpdate(int port_number, int baud) {
   const int com = (port_number >= 0 && port_number <= 9) ? port_number : 1;
   if (g_port) ClosePort();
   g_state.com_number = com;
@@ -118,6 +161,13 @@ int OpenPort(int port_number, int baud) {
   g_state.open = true;
   g_state.baud = baud;
   return p::kOk;
+}
+
+}  // namespace
+
+int OpenPort(int port_number, int baud) {
+  EndAbandonedUpdate();
+  return OpenForUpdate(port_number, baud);
 }
 
 int ClosePort() {
@@ -136,7 +186,10 @@ int ClosePort() {
 
 int Send(const uint8_t* bytes, int count) {
   if (!g_port || bytes == nullptr || count < 0) return p::kSendFailed;
-  g_port->DiscardOutput();
+  // The port is held exclusively, so its transmit queue holds only what this link wrote
+  // itself, such as the channel selection in front of a request. Those bytes must reach
+  // the reader: they are waited for, and only what the port cannot get out is discarded.
+  if (!g_port->Drain()) g_port->DiscardOutput();
   g_port->DiscardInput();
   if (!g_port->Write(bytes, count)) {
     g_port->ClearError();
@@ -181,19 +234,8 @@ int SelectChannel(int port_number, int channel, bool use_saved) {
 int detail::Exchange(const uint8_t* request, int length, uint8_t* reply, int limit,
                         int* reply_length, uint32_t timeout_ms) {
   const SerialSelection selection = links::State().serial;
-  const int opened = OpenPort(selection.port, selection.baud);
-  if (opened != p::kOk) return opened;
-  SelectChannel(selection.port, 1, true);  // a port outside 1..9 simply goes unselected
-  if (Send(request, length) != p::kOk) {
-    ClosePort();
-    return p::kSendFailed;
-  }
-  const int received = ReceiveInto(reply, limit, reply_length, timeout_ms);
-  if (received != p::kOk) {
-    ClosePort();
-    return received;
-  }
-  return ClosePort();
+  return ExchangeOn(selection.port, selection.baud, request, length, reply, limit,
+                    reply_length, timeout_ms);
 }
 
 int FramedExchange(const uint8_t* request, int length, uint8_t* reply, int capacity,
@@ -274,7 +316,9 @@ int ReadRawImage(uint8_t* image, int capacity, int upload_mode, int* image_lengt
     return p::kBadChecksum;
   }
   const int length = header[2] * 256 + header[3];
-  // A length the body buffer or the caller's image cannot take is refused before reading.
+  // The raw image body buffer holds 30410 bytes, at most 30409 image bytes and the end
+  // marker (an upload also no more than the caller's width x height): a longer image is
+  // refused before reading.
   if (length > kMaxImageLength || length > capacity) {
     ClosePort();
     return p::kReplyTooLong;
@@ -315,7 +359,7 @@ int RawFirmware(int stage, const uint8_t* data, int n) {
 
 int FirmwareAnnounceSize(int size) {
   const int port_number = links::State().serial.port;
-  int result = OpenPort(port_number, kPrepareRate);
+  int result = OpenForUpdate(port_number, kPrepareRate);
   if (result != p::kOk) return result;
   const uint32_t value = static_cast<uint32_t>(size);
   const uint8_t data[5] = {'2', static_cast<uint8_t>(value >> 24),
@@ -324,8 +368,12 @@ int FirmwareAnnounceSize(int size) {
   result = RawFirmware(1, data, 5);
   ClosePort();
   if (result != p::kOk) return result;
+  // From here the reader talks at 115200 until the finish: an update left unfinished
+  // is ended by the next command that is not a firmware step.
+  g_state.update_pending = true;
+  g_state.update_port = port_number;
   // The following steps talk at 115200 on a port that stays open until step 3.
-  return OpenPort(port_number, kRawImageRate);
+  return OpenForUpdate(port_number, kRawImageRate);
 }
 
 int FirmwareSendPacket(const uint8_t* data, int length) {
@@ -347,6 +395,7 @@ int FirmwareSendPacket(const uint8_t* data, int length) {
 int FirmwareFinish(int value) {
   const uint8_t data[1] = {static_cast<uint8_t>(value)};
   const int result = RawFirmware(3, data, 1);
+  g_state.update_pending = false;  // the order is complete, whatever the reader answered
   ClosePort();
   return result;
 }
@@ -435,7 +484,7 @@ int Decoded(SerialOp op, uint8_t* out, const uint8_t* data = nullptr, int n = 0)
 // Capture and reader-made records: the data characters as they are.
 int NibbleText(SerialOp op, char* text, int* text_length) {
   if (text == nullptr || text_length == nullptr) return p::kBadArguments;
-  uint8_t reply[p::kTextReplyOverhead + s::kRecordTextCapacity];
+  uint8_t reply[s::kFrameBufferSize];
   int length = 0;
   const int result = RunFramed(op, 0, 0, nullptr, 0, reply, sizeof reply, &length);
   if (result != p::kOk) return result;
@@ -482,7 +531,7 @@ int GetVersion(uint8_t* buffer, int* length) {
   const SerialSelection selection = State().serial;
   int result = s::OpenPort(selection.port, selection.baud);
   if (result != p::kOk) return result;
-  uint8_t reply[s::kVersionCapacity + 2];
+  uint8_t reply[s::kFrameBufferSize];
   int reply_length = 0;
   result = s::Send(command.prefix, command.prefix_length);
   if (result == p::kOk) {
@@ -561,7 +610,7 @@ int Search(int first, int second, uint8_t* buffer, int* length) {
   if (buffer == nullptr || length == nullptr) return p::kBadArguments;
   const uint8_t data[4] = {static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(first),
                            static_cast<uint8_t>(second >> 8), static_cast<uint8_t>(second)};
-  uint8_t reply[p::kTextReplyOverhead + 2 * s::kSearchCapacity + 1];
+  uint8_t reply[s::kFrameBufferSize];
   int reply_length = 0;
   const int result =
       RunFramed(SerialOp::kSearch, 0, 0, data, 4, reply, sizeof reply, &reply_length);
@@ -574,7 +623,11 @@ int Search(int first, int second, uint8_t* buffer, int* length) {
   return p::kOk;
 }
 
+static_assert(kMaxUpdateBytes ==
+              (p::kTextRequestBufferSize - p::kTextRequestOverhead) / 2);
 int Update(const uint8_t* data, int length, int kind, int baud) {
+  // Refused before the request is built: no length sum of a caller's number overflows.
+  if (length < 0 || length > kMaxUpdateBytes) return p::kBadArguments;
   const uint8_t kind_byte = static_cast<uint8_t>(kind);
   const uint8_t code = p::BaudCode(baud);
   const uint8_t p2 = kind_byte == 2 ? 0 : code;

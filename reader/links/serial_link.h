@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "reader/links/link_ops.h"
+
 namespace vantrel::links::serial {
 
 constexpr int kFrameBufferSize = 2112;     // frame receiver buffer
@@ -17,12 +19,10 @@ constexpr int kHuntTries = 100;            // bytes (or empty reads) before the 
 constexpr int kMaxRawFirmwareData = 2045;  // data bytes of one raw firmware command
 constexpr int kMaxFirmwarePacket = kMaxRawFirmwareData - 2;
 
-// The biggest answers a caller's buffer is taken to hold, the same on every link: a
-// longer reply is refused, never cut. Records: 512 nibble characters (the 513-byte
-// text buffer keeps its terminator).
-constexpr int kVersionCapacity = 255;  // as the binary links (one length byte)
-constexpr int kSearchCapacity = 150;   // as the binary links' search text
-constexpr int kRecordTextCapacity = 512;
+// Every reply of this link is read into the frame receiver buffer; that buffer alone
+// bounds what the operations hand out (link_ops.h), a longer frame is refused.
+static_assert(kMaxVersionBytes == kFrameBufferSize - 2);
+static_assert(kMaxRecordTextChars == kFrameBufferSize - 12);
 
 // Channel selection sequences ESC '%' X; channel 1 is also the release sequence.
 constexpr uint8_t kChannelLetters[4] = {'A', 'B', 'C', 'K'};
@@ -34,12 +34,17 @@ struct PortState {
   int baud = 0;               // rate of the open port
   bool channel_selected = false;
   int saved_channel = 1;      // 1..4, set by detection
+  // A firmware update announced on update_port and not finished: the reader talks at
+  // 115200 until the next command that is not a firmware step ends it.
+  bool update_pending = false;
+  int update_port = 0;
 };
 const PortState& State();
 // Closes the port if open (with release) and puts the state back as at load.
 void ResetForTests();
 
-int OpenPort(int port_number, int baud);  // 0 or kNotFound
+// 0 or kNotFound. Ends an abandoned firmware update first (see PortState).
+int OpenPort(int port_number, int baud);
 int ClosePort();                          // 0, or kReceiveFailed when closing fails
 int Send(const uint8_t* bytes, int count);  // 0 or kSendFailed
 // Receives one frame into buffer (at most min(capacity, kFrameBufferSize) bytes).

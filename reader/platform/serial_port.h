@@ -20,7 +20,12 @@ enum class SerialRead {
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
-  // Discards bytes written but not yet sent.
+  // Waits until every byte written has left the port (on a pseudo-terminal: has been
+  // handed to the other side). false when the port failed and the bytes may still lie
+  // in its transmit queue.
+  virtual bool Drain() = 0;
+  // Discards bytes written but not yet sent. On a pseudo-terminal this also throws away
+  // bytes the other side has not read yet, so the link drains instead where it wrote.
   virtual void DiscardOutput() = 0;
   // Discards bytes received but not yet read.
   virtual void DiscardInput() = 0;
@@ -39,7 +44,7 @@ class SerialPorts {
  public:
   virtual ~SerialPorts() = default;
   // Opens COM com_number (1-based) exclusively at baud, 8 data bits, no parity, one stop
-  // bit, raw bytes, both queues purged. nullptr when the port is missing, busy or refuses
+  // bit, raw bytes, stale input purged (nothing the link wrote before is thrown away). nullptr when the port is missing, busy or refuses
   // the settings.
   virtual std::unique_ptr<SerialPort> Open(int com_number, int baud) = 0;
 };

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,38 @@ TEST_F(DispatchTest, InsertTemplateRefusesRequestsLargerThanTheFrame) {
   EXPECT_EQ(FPIInsertMBLib(0, 7, data.data(), -1, text.c_str(), 512), -1);
   EXPECT_EQ(Log().calls.size(), calls);
   EXPECT_EQ(FPIInsertMBLib(0, 7, nullptr, 0, nullptr, 0), 0);
+}
+
+// Every size check on caller numbers, held to a plain statement of its rule in 64-bit
+// arithmetic, with numbers up to the int range where a 32-bit sum would overflow.
+TEST_F(DispatchTest, SizeChecksOnCallerNumbersCannotOverflow) {
+  constexpr int kMax = std::numeric_limits<int>::max();
+  const std::vector<int> numbers = {-1, 0, 1, 497, 498, 512, 513, 1024, 1026, 1048, 1049,
+                                    93184, 93185, 2147483386, kMax - 6, kMax};
+  static std::vector<unsigned char> data(2048, 1);
+  static const std::string text(2048, '5');
+  for (int a : numbers) {
+    for (int b : numbers) {
+      SCOPED_TRACE(::testing::Message() << a << ", " << b);
+      const int64_t m = a, t = b / 2;
+      // Identifier, name length and template length take two bytes each beside the
+      // name and the template bytes; the template part is at most 512 bytes.
+      const bool insert = a >= 0 && b >= 0 && t <= 512 && 6 + m + t <= 1015;
+      size_t calls = Log().calls.size();
+      FPIInsertMBLib(0, 7, data.data(), a, text.c_str(), b);
+      EXPECT_EQ(Log().calls.size() > calls, insert) << "FPIInsertMBLib";
+      // An uploaded image must fit the largest image area (256 x 360 and its frame).
+      const bool upload = a > 0 && b > 0 && int64_t{a} * b <= 93184;
+      calls = Log().calls.size();
+      static std::vector<unsigned char> image(93184);
+      FPIUploadImage(0, a, b, image.data());
+      EXPECT_EQ(Log().calls.size() > calls, upload) << "FPIUploadImage";
+    }
+    // A one-shot update travels in one text request of at most 2112 characters.
+    size_t calls = Log().calls.size();
+    FPIUpdate(3, data.data(), a, 1, 9600);
+    EXPECT_EQ(Log().calls.size() > calls, a >= 0 && a <= 1048) << "FPIUpdate " << a;
+  }
 }
 
 TEST_F(DispatchTest, FirmwareStepsGoToThePortsLink) {

@@ -59,6 +59,30 @@ TEST_F(HidTest, ReplyFaultsGiveTheCheckCodes) {
   EXPECT_EQ(hid_.OpenHandles(), 0);
 }
 
+TEST_F(HidTest, ReplyThatStopsAfterItsFirstReportFailsItsChecksum) {
+  sim::HidDeviceSim& reader = AddReader();
+  uint8_t buffer[1024];
+  int length = 0;
+  struct Row {
+    const char* name;
+    int (*call)(uint8_t* buffer, int* length);
+    int expected;
+  };
+  const Row rows[] = {
+      {"reset, one report", [](uint8_t*, int*) { return links::HidLinkOps().Reset(); }, 0},
+      {"version, two reports", [](uint8_t* b, int* n) { return links::HidLinkOps().GetVersion(b, n); },
+       p::kBadChecksum},
+      {"search, three reports",
+       [](uint8_t* b, int* n) { return links::HidLinkOps().Search(0, 9, b, n); }, p::kBadChecksum},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    reader.StopAfterFirstReport();
+    EXPECT_EQ(row.call(buffer, &length), row.expected);
+  }
+  EXPECT_EQ(hid_.OpenHandles(), 0);
+}
+
 TEST_F(HidTest, TemplateLibraryAndReaderRecords) {
   AddReader();
   std::string text;

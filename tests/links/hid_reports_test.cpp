@@ -1,6 +1,8 @@
 // The HID link's report writer and reader, and the device search.
+#include <algorithm>
 #include <random>
 
+#include "reader/protocol/frames.h"
 #include "reader/protocol/result_codes.h"
 #include "tests/links/hid_fixture.h"
 
@@ -121,15 +123,22 @@ TEST_F(HidTest, ReplyThatWouldNotFitIsRefused) {
   EXPECT_EQ(reply[100], 0xEE);
 }
 
-TEST_F(HidTest, ReplyThatStopsShortReportsWhatArrived) {
+TEST_F(HidTest, ReplyThatStopsShortHasItsAnnouncedLengthAndZerosForTheRest) {
   ScriptedHid device;
   uint8_t reply[1024];
+  std::memset(reply, 0xEE, sizeof reply);  // what an earlier reply left there
   int received = 0;
-  auto payloads = Payloads(BinaryReply(Bytes(150, 0)));
+  const std::vector<uint8_t> full = BinaryReply(Bytes(150, 0));  // 157 bytes, 3 reports
+  auto payloads = Payloads(full);
   payloads.pop_back();
   device.reports = payloads;
   ASSERT_EQ(h::ReadReports(&device, reply, sizeof reply, 0, false, 3000, &received), 0);
-  EXPECT_EQ(received, 128);  // the reply check then finds the length wrong
+  EXPECT_EQ(received, 157);
+  EXPECT_TRUE(std::equal(full.begin(), full.begin() + 128, reply));
+  EXPECT_EQ(std::count(reply + 128, reply + 157, 0), 157 - 128);
+  EXPECT_EQ(reply[157], 0xEE);
+  // The length field is intact, so the reply check passes it and fails the checksum.
+  EXPECT_EQ(p::CheckBinaryReply(reply, received, 157), p::kBadChecksum);
 }
 
 TEST_F(HidTest, ImagePartsAreToldTheirLength) {

@@ -1,6 +1,7 @@
 // The serial link's command operations against the stand-in reader.
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "reader/protocol/result_codes.h"
@@ -11,21 +12,6 @@ namespace {
 
 namespace s = links::serial;
 namespace p = protocol;
-
-std::vector<uint8_t> Ramp(int n, int step = 1) {
-  std::vector<uint8_t> v(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = static_cast<uint8_t>(i * step);
-  return v;
-}
-
-std::string Nibbles(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += static_cast<char>(0x30 + (b >> 4));
-    text += static_cast<char>(0x30 + (b & 0x0F));
-  }
-  return text;
-}
 
 TEST_F(SerialTest, SettingsRoundTrip) {
   int value = -1;
@@ -108,7 +94,7 @@ TEST_F(SerialTest, TemplateLibrary) {
   EXPECT_EQ(state.library[0].record, Ramp(256, 3));
   EXPECT_EQ(state.stored.size(), 2u);
 
-  uint8_t found[s::kSearchCapacity + 1] = {};
+  uint8_t found[links::kMaxSearchBytes + 1] = {};
   int length = 0;
   EXPECT_EQ(Ops().Search(0, 100, found, &length), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(found), static_cast<size_t>(length)), "7,9");
@@ -130,14 +116,60 @@ TEST_F(SerialTest, RecordsComeAsNibbleText) {
   EXPECT_EQ(length, 512);
 }
 
-TEST_F(SerialTest, RecordLongerThanTheTextBufferIsRefused) {
+// A reply is bounded only by the 2112-byte frame receiver: record texts, the version
+// text and the search answer are handed out whole while their frame fits it, and a
+// longer frame is refused (-12) before anything reaches the caller.
+TEST_F(SerialTest, RepliesAreBoundedOnlyByTheFrameBuffer) {
   UseScript();
-  script_.replies.push_back(TextReply(Ramp(300)));  // 600 characters
-  char text[513];
-  int length = -1;
-  EXPECT_EQ(Ops().CaptureTemplate(text, &length), p::kReplyTooLong);
-  EXPECT_EQ(length, -1);
-  EXPECT_FALSE(script_.open);
+  enum What { kFeature, kTemplate, kReaderFeature, kReaderTemplate, kSearch, kVersion };
+  struct Row {
+    What what;
+    int n;  // data bytes of a framed reply, characters of the version text
+  };
+  const Row rows[] = {
+      {kFeature, 257},  {kFeature, 300},   {kFeature, 1050},       {kFeature, 1051},
+      {kTemplate, 300}, {kReaderFeature, 300}, {kReaderTemplate, 1050},
+      {kSearch, 100},   {kSearch, 250},    {kSearch, 1050},        {kSearch, 1051},
+      {kVersion, 255},  {kVersion, 300},   {kVersion, 2110},       {kVersion, 2111}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "kind " << row.what << ", n " << row.n);
+    const std::vector<uint8_t> data = Ramp(row.n, 7);
+    std::vector<uint8_t> reply;
+    std::string expected;
+    if (row.what == kVersion) {
+      expected.assign(static_cast<size_t>(row.n), 'v');
+      reply.push_back(0x02);
+      reply.insert(reply.end(), expected.begin(), expected.end());
+      reply.push_back(0x03);
+    } else {
+      reply = TextReply(data);
+      expected = row.what == kSearch ? std::string(data.begin(), data.end()) : Nibbles(data);
+    }
+    const bool fits = static_cast<int>(reply.size()) <= s::kFrameBufferSize;
+    script_.replies = {reply};
+    std::vector<char> out(4096, 'x');
+    auto* bytes = reinterpret_cast<uint8_t*>(out.data());
+    int length = -1;
+    int result = 0;
+    switch (row.what) {
+      case kFeature: result = Ops().CaptureFeature(out.data(), &length); break;
+      case kTemplate: result = Ops().CaptureTemplate(out.data(), &length); break;
+      case kReaderFeature: result = Ops().ReaderFeature(out.data(), &length); break;
+      case kReaderTemplate: result = Ops().ReaderTemplate(out.data(), &length); break;
+      case kSearch: result = Ops().Search(1, 2, bytes, &length); break;
+      case kVersion: result = Ops().GetVersion(bytes, &length); break;
+    }
+    if (fits) {
+      ASSERT_EQ(result, 0);
+      ASSERT_EQ(length, static_cast<int>(expected.size()));
+      EXPECT_EQ(std::string(out.data(), expected.size()), expected);
+    } else {
+      EXPECT_EQ(result, p::kReplyTooLong);
+      EXPECT_EQ(length, -1);
+      EXPECT_EQ(out[0], 'x');
+    }
+    EXPECT_FALSE(script_.open);
+  }
 }
 
 TEST_F(SerialTest, SetBaudRateSwitchesReaderAndLibrary) {
@@ -174,6 +206,9 @@ TEST_F(SerialTest, FramedFirmwareUpdate) {
   // More data than a text request holds is refused before anything is sent.
   std::vector<uint8_t> big(1049);
   EXPECT_EQ(Ops().Update(big.data(), 1049, 1, 9600), p::kBadArguments);
+  EXPECT_EQ(Ops().Update(big.data(), std::numeric_limits<int>::max(), 1, 9600),
+            p::kBadArguments);
+  EXPECT_EQ(ports_.Opens(), 2);
 }
 
 TEST_F(SerialTest, ImageSizeNeedsNoExchange) {
@@ -332,6 +367,56 @@ TEST_F(SerialTest, FailedFirmwarePacketClosesThePort) {
   EXPECT_EQ(Ops().UpdateSendPacket(1, big.data(), static_cast<int>(big.size())),
             p::kReceiveFailed);
   EXPECT_TRUE(NothingOpen());
+}
+
+// An update abandoned after its announcement, or after a failed packet, leaves the
+// reader talking at 115200. The next command that is not a firmware step ends it first
+// and is answered as if no update had been begun; the firmware is not written.
+TEST_F(SerialTest, AbandonedFirmwareUpdateIsEndedByTheNextCommand) {
+  enum Next { kLevel, kVersion, kBaud, kDetect };
+  struct Row {
+    bool failed_packet;
+    Next next;
+  };
+  const Row rows[] = {{false, kLevel}, {true, kVersion}, {false, kBaud}, {true, kDetect}};
+  const std::vector<uint8_t> big(s::kMaxFirmwarePacket + 1);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "next " << row.next);
+    // The size announcement goes out at 9600, where the reader must be listening.
+    device_->SetRate(9600);
+    links::State().configured_baud = 9600;
+    links::State().serial.baud = 9600;
+    ASSERT_EQ(Ops().UpdateSendFileSize(100), 0);
+    ASSERT_EQ(device_->LineRate(), 115200);
+    if (row.failed_packet) {
+      ASSERT_EQ(Ops().UpdateSendPacket(1, big.data(), static_cast<int>(big.size())),
+                p::kReceiveFailed);
+    }
+    int value = 0;
+    uint8_t version[links::kMaxVersionBytes];
+    switch (row.next) {
+      case kLevel: EXPECT_EQ(Ops().GetSecurityLevel(&value), 0); break;
+      case kVersion: EXPECT_EQ(Ops().GetVersion(version, &value), 0); break;
+      case kBaud: EXPECT_EQ(Ops().SetBaudRate(57600), 0); break;
+      case kDetect: EXPECT_EQ(Ops().Detect(), 0); break;
+    }
+    EXPECT_EQ(links::State().configured_baud, row.next == kBaud ? 57600 : 9600);
+    EXPECT_EQ(device_->LineRate(), links::State().configured_baud);
+    EXPECT_TRUE(NothingOpen());
+    // Once ended, the update leaves nothing behind for the command after.
+    links::State().serial.baud = links::State().configured_baud;
+    EXPECT_EQ(Ops().Free(), 0);
+  }
+  EXPECT_EQ(device_->Serial().raw_firmware_finished, 0);
+  // A whole update still runs afterwards.
+  device_->SetRate(9600);
+  links::State().configured_baud = links::State().serial.baud = 9600;
+  const uint8_t packet[4] = {1, 2, 3, 4};
+  ASSERT_EQ(Ops().UpdateSendFileSize(4), 0);
+  ASSERT_EQ(Ops().UpdateSendPacket(1, packet, 4), 0);
+  ASSERT_EQ(Ops().UpdateWrite(7), 0);
+  EXPECT_EQ(device_->Serial().raw_firmware_finished, 1);
+  EXPECT_EQ(device_->LineRate(), links::State().configured_baud);
 }
 
 TEST_F(SerialTest, FirmwareAnnounceFailureClosesAndNoPortMeansNotFound) {

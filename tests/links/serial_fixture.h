@@ -39,6 +39,7 @@ class ScriptedPort final : public platform::SerialPort {
  public:
   explicit ScriptedPort(ScriptedPorts& owner) : owner_(owner) {}
   ~ScriptedPort() override { owner_.open = false; }
+  bool Drain() override { return true; }
   void DiscardOutput() override {}
   void DiscardInput() override { input_.clear(); }
   bool Write(const uint8_t* bytes, int count) override {
@@ -77,6 +78,23 @@ inline std::unique_ptr<platform::SerialPort> ScriptedPorts::Open(int com, int ba
   ++opens;
   last_baud = baud;
   return std::make_unique<ScriptedPort>(*this);
+}
+
+// Bytes 0, step, 2 step, ... (mod 256).
+inline std::vector<uint8_t> Ramp(int n, int step = 1) {
+  std::vector<uint8_t> v(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = static_cast<uint8_t>(i * step);
+  return v;
+}
+
+// The nibble characters of bytes, as a text reply carries its data.
+inline std::string Nibbles(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  for (uint8_t b : bytes) {
+    text += static_cast<char>(0x30 + (b >> 4));
+    text += static_cast<char>(0x30 + (b & 0x0F));
+  }
+  return text;
 }
 
 // A text reply frame carrying data, as the reader writes it.

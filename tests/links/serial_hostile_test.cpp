@@ -36,7 +36,7 @@ TEST_F(SerialTest, RandomRepliesGiveCodesAndCloseThePort) {
   std::mt19937 rng(20261208);
   for (int round = 0; round < 300; ++round) {
     for (int i = 0; i < 3; ++i) script_.replies.push_back(RandomReply(rng));
-    uint8_t buffer[links::serial::kVersionCapacity + 1] = {};
+    uint8_t buffer[links::kMaxVersionBytes] = {};
     char text[513];
     int a = 0;
     int b = 0;

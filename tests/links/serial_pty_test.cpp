@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "reader/links/link_ops.h"
 #include "reader/links/serial_link.h"
@@ -21,19 +22,26 @@ namespace {
 
 class SerialPtyTest : public ::testing::Test {
  protected:
+  // Arguments of vantrel-sim beyond --serial and the version.
+  virtual std::vector<std::string> SimArguments() const { return {}; }
+
   void SetUp() override {
     const std::string program = std::string(VANTREL_BINARY_DIR) + "/tools/vantrel-sim";
     if (::access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "vantrel-sim not built";
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
+    std::vector<std::string> args = {"vantrel-sim", "--serial", "--version", "PTY-1.0"};
+    for (const std::string& arg : SimArguments()) args.push_back(arg);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       ::dup2(out[1], 1);
       ::close(out[0]);
       ::close(out[1]);
-      ::execl(program.c_str(), "vantrel-sim", "--serial", "--version", "PTY-1.0",
-              static_cast<char*>(nullptr));
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(out[1]);
@@ -68,7 +76,7 @@ class SerialPtyTest : public ::testing::Test {
 };
 
 TEST_F(SerialPtyTest, FramedAndRawCommandsOverTheTerminal) {
-  uint8_t version[links::serial::kVersionCapacity] = {};
+  uint8_t version[links::kMaxVersionBytes] = {};
   int length = 0;
   ASSERT_EQ(Ops().GetVersion(version, &length), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(version), static_cast<size_t>(length)),
@@ -119,6 +127,30 @@ TEST_F(SerialPtyTest, MissingTerminalIsNotFound) {
   links::State().serial.port = 4;
   EXPECT_EQ(Ops().Free(), protocol::kNoDevice);
   ::unsetenv("VANTREL_COM4");
+}
+
+// A reader that answers only on channel 2 hears a framed exchange only when the channel
+// selection written in front of the request reached the line. A terminal hands written
+// bytes to the other side at once, but throws away those not yet read there when the
+// transmit queue is discarded; so the link must never discard what it wrote itself.
+class SerialPtyChannelTest : public SerialPtyTest {
+ protected:
+  std::vector<std::string> SimArguments() const override { return {"--channel", "2"}; }
+};
+
+TEST_F(SerialPtyChannelTest, EveryExchangeIsHeardOnTheReadersChannel) {
+  // Each round detects the reader again (channel 1 times out, 2 answers), so each
+  // selection and each release must arrive; a lost byte shows within a few rounds.
+  for (int round = 0; round < 4; ++round) {
+    ASSERT_EQ(Ops().Detect(), 0) << "round " << round;
+    ASSERT_EQ(links::serial::State().saved_channel, 2);
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_EQ(Ops().SetSecurityLevel(i), 0) << "round " << round << ", exchange " << i;
+    }
+    int level = 0;
+    ASSERT_EQ(Ops().GetSecurityLevel(&level), 0);
+    EXPECT_EQ(level, 9);
+  }
 }
 
 }  // namespace

@@ -35,6 +35,12 @@ class TermiosPort final : public SerialPort {
   ~TermiosPort() override {
     if (fd_ >= 0) ::close(fd_);
   }
+  bool Drain() override {
+    for (;;) {
+      if (::tcdrain(fd_) == 0) return true;
+      if (errno != EINTR) return false;
+    }
+  }
   void DiscardOutput() override { ::tcflush(fd_, TCOFLUSH); }
   void DiscardInput() override { ::tcflush(fd_, TCIFLUSH); }
   bool Write(const uint8_t* bytes, int count) override {
@@ -80,6 +86,7 @@ class TermiosPort final : public SerialPort {
   void ClearError() override { ::tcflush(fd_, TCIOFLUSH); }
   bool Close() override {
     if (fd_ < 0) return true;
+    Drain();  // the release sequence written last goes out before the line is let go
     ::ioctl(fd_, TIOCNXCL);
     if (::close(fd_) != 0 && errno != EINTR) return false;
     fd_ = -1;
@@ -119,7 +126,9 @@ class TermiosPorts final : public SerialPorts {
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return nullptr;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return nullptr;
-    ::tcflush(fd, TCIOFLUSH);
+    // Stale input only: purging output would throw away, on a pseudo-terminal, the
+    // release sequence of the last close that the other side has not read yet.
+    ::tcflush(fd, TCIFLUSH);
     return port;
   }
 };
