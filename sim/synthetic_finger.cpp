@@ -124,8 +124,8 @@ SingularPoints PlaceSingularPoints(PatternClass pattern, Draws& draws) {
   switch (pattern) {
     case PatternClass::kArch:
       s.arch_centre = {core.x, core.y + 20};
-      s.arch_height = draws.Range(30, 45);
-      s.arch_width = draws.Range(38, 50);
+      s.arch_height = draws.Range(36, 50);
+      s.arch_width = draws.Range(38, 48);
       break;
     case PatternClass::kTentedArch:
       s.cores.push_back(core);
@@ -456,13 +456,15 @@ void Render(const Master& master, const Pose& pose, uint32_t finger, uint32_t im
                            Smoothstep(0.0, 10.0, contact.Weight(mx, my, 20.0) * 20.0 + ragged - 4.0);
       // Where the finger pressed harder the ridges spread; pores and dry skin leave gaps.
       double local = threshold + 0.35 * (ValueNoise(edge_seed ^ 0x3333, mx / 30.0, my / 30.0) - 0.5);
-      local += 1.2 * Smoothstep(0.84, 0.96, ValueNoise(pore_seed, mx / 1.7, my / 1.7));
+      local += 1.2 * Smoothstep(0.88, 0.98, ValueNoise(pore_seed, mx / 1.7, my / 1.7));
       const double patch = Smoothstep(dry_from, dry_from + 0.12, ValueNoise(dry_seed, mx / 22.0, my / 22.0));
       if (patch > 0.0) {
-        local += patch * (0.25 + 1.2 * Smoothstep(0.4, 0.6, ValueNoise(dry_seed ^ 0x5555, mx / 2.5, my / 2.5)));
+        local += patch * (0.25 + 1.2 * Smoothstep(0.45, 0.6, ValueNoise(dry_seed ^ 0x5555, mx / 3.5, my / 3.5)));
       }
       const double ink = Smoothstep(local - 0.4, local + 0.4, SampleRidge(master.ridge, mx, my));
-      double grey = pose.background - touch * ((pose.background - pose.valley) + (pose.valley - pose.dark) * ink);
+      // Ink is laid down unevenly: some stretches of ridge print darker than others.
+      const double dark = pose.dark + 50.0 * (ValueNoise(edge_seed ^ 0x7777, mx / 14.0, my / 14.0) - 0.3);
+      double grey = pose.background - touch * ((pose.background - pose.valley) + (pose.valley - dark) * ink);
       const uint64_t key = LatticeKey(noise_seed, x, y);
       grey += pose.noise * (Unit(key) + Unit(key ^ 0xABCDEF) - 1.0);
       for (const Scratch& s : pose.scratches) {
