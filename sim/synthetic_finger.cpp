@@ -190,7 +190,7 @@ struct FilterBank {
       for (int k = 0; k < kPeriods; ++k) {
         const double period = kFirstPeriod + kPeriodStep * k;
         const double sigma_across = 0.45 * period;
-        const double sigma_along = 0.6 * period;
+        const double sigma_along = 0.75 * period;
         double envelope[kTaps];
         double wave[kTaps];
         double sum_g = 0.0;
