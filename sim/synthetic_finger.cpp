@@ -1,7 +1,6 @@
 #include "sim/synthetic_finger.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <list>
 #include <memory>
@@ -29,7 +28,7 @@ double Unit(uint64_t key) { return static_cast<double>(Mix(key) >> 11) * 0x1.0p-
 // What a seed is used for, so that no two purposes share a sequence.
 enum Purpose : uint64_t {
   kMasterShape = 1, kMasterSeeds, kPeriodNoise, kImpressionPose, kContactEdge, kDryness,
-  kPores, kPixelNoise, kScratches,
+  kPores, kPixelNoise,
 };
 
 uint64_t SeedOf(uint32_t finger, uint32_t impression, Purpose purpose) {
@@ -217,9 +216,7 @@ struct FilterBank {
       }
     }
   }
-  const float* Filter(int direction, int period) const {
-    return &taps[(static_cast<size_t>(direction) * kPeriods + period) * kTaps];
-  }
+  const float* Filter(int index) const { return &taps[static_cast<size_t>(index) * kTaps]; }
 };
 
 const FilterBank& Filters() {
@@ -239,8 +236,8 @@ std::vector<float> GrowRidges(uint32_t finger, const SingularPoints& points,
   const size_t cells = static_cast<size_t>(w) * h;
   std::vector<uint16_t> filter_of(cells);
   std::vector<uint8_t> on_finger(cells);
-  Draws shape(SeedOf(finger, 0, kPeriodNoise));
-  const double base_period = shape.Range(5.5, 6.2);
+  Draws periods(SeedOf(finger, 0, kPeriodNoise));
+  const double base_period = periods.Range(5.5, 6.2);
   const uint64_t period_seed = SeedOf(finger, 1, kPeriodNoise);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -282,7 +279,7 @@ std::vector<float> GrowRidges(uint32_t finger, const SingularPoints& points,
         const size_t i = static_cast<size_t>(y) * w + x;
         float value = 0.0f;
         if (on_finger[i]) {
-          const float* f = bank.taps.data() + static_cast<size_t>(filter_of[i]) * kTaps;
+          const float* f = bank.Filter(filter_of[i]);
           const float* row = &padded[static_cast<size_t>(y) * pw + x];
           for (int v = 0; v < kSide; ++v, row += pw, f += kSide) {
             for (int u = 0; u < kSide; ++u) value += f[u] * row[u];
@@ -325,17 +322,24 @@ constexpr size_t kCachedMasters = 24;
 std::shared_ptr<const Master> MasterOf(uint32_t finger) {
   static std::mutex lock;
   static std::list<std::pair<uint32_t, std::shared_ptr<const Master>>> cache;
-  {
-    std::lock_guard<std::mutex> guard(lock);
+  // The cached master of finger, moved to the front; null when there is none.
+  auto cached = [&]() -> std::shared_ptr<const Master> {
     for (auto it = cache.begin(); it != cache.end(); ++it) {
       if (it->first == finger) {
         cache.splice(cache.begin(), cache, it);
         return cache.front().second;
       }
     }
+    return nullptr;
+  };
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (std::shared_ptr<const Master> master = cached()) return master;
   }
+  // Grown outside the lock; a master another thread grew meanwhile is the same one.
   std::shared_ptr<const Master> made = MakeMaster(finger);
   std::lock_guard<std::mutex> guard(lock);
+  if (std::shared_ptr<const Master> master = cached()) return master;
   cache.emplace_front(finger, made);
   if (cache.size() > kCachedMasters) cache.pop_back();
   return made;
