@@ -27,8 +27,14 @@ double Unit(uint64_t key) { return static_cast<double>(Mix(key) >> 11) * 0x1.0p-
 
 // What a seed is used for, so that no two purposes share a sequence.
 enum Purpose : uint64_t {
-  kMasterShape = 1, kMasterSeeds, kPeriodNoise, kImpressionPose, kContactEdge, kDryness,
-  kPores, kPixelNoise,
+  kMasterShape = 1,
+  kMasterSeeds,
+  kPeriodNoise,
+  kImpressionPose,
+  kContactEdge,
+  kDryness,
+  kPores,
+  kPixelNoise,
 };
 
 uint64_t SeedOf(uint32_t finger, uint32_t impression, Purpose purpose) {
@@ -110,8 +116,8 @@ struct Master {
 struct SingularPoints {
   std::vector<Point> cores;
   std::vector<Point> deltas;
-  double turn = 0.0;          // whole-field rotation, radians
-  double arch_height = 0.0;   // arches: the bump of the ridges, pixels
+  double turn = 0.0;         // whole-field rotation, radians
+  double arch_height = 0.0;  // arches: the bump of the ridges, pixels
   double arch_width = 0.0;
   Point arch_centre;
 };
@@ -246,7 +252,8 @@ std::vector<float> GrowRidges(uint32_t finger, const SingularPoints& points,
       if (theta < 0) theta += kPi;
       const int direction = static_cast<int>(std::lround(theta / kPi * kDirections)) % kDirections;
       // Ridges run a little wider apart towards the bottom and the sides of the finger.
-      const double period = base_period + 0.9 * (ValueNoise(period_seed, x / 60.0, y / 60.0) - 0.5) +
+      const double period = base_period +
+                            0.9 * (ValueNoise(period_seed, x / 60.0, y / 60.0) - 0.5) +
                             0.5 * (y - outline.cy) / outline.half_bottom +
                             0.4 * std::abs(x - outline.cx) / outline.half_width;
       const int k = std::clamp(static_cast<int>(std::lround((period - kFirstPeriod) / kPeriodStep)),
@@ -354,14 +361,14 @@ struct Scratch {
 
 // How one impression puts the finger on the sensor.
 struct Pose {
-  double cos_a = 1.0, sin_a = 0.0;   // rotation of the finger on the sensor
-  Point shift;                        // displacement of the sensor over the master
-  Outline contact;                    // the pressed area, in master pixels
-  Point distortion_shift;             // elastic drag of the skin outside the contact centre
+  double cos_a = 1.0, sin_a = 0.0;  // rotation of the finger on the sensor
+  Point shift;                      // displacement of the sensor over the master
+  Outline contact;                  // the pressed area, in master pixels
+  Point distortion_shift;           // elastic drag of the skin outside the contact centre
   double distortion_turn = 0.0;
   double rigid_radius = 0.0, free_radius = 0.0;
-  double pressure = 0.0;              // 0 light .. 1 heavy
-  double dryness = 0.0;               // 0 moist .. 1 dry
+  double pressure = 0.0;  // 0 light .. 1 heavy
+  double dryness = 0.0;   // 0 moist .. 1 dry
   double background = 255.0, valley = 240.0, dark = 20.0, noise = 5.0;
   std::vector<Scratch> scratches;
 };
@@ -425,7 +432,8 @@ float SampleRidge(const std::vector<float>& ridge, double x, double y) {
 double DistanceToSegment(const Scratch& s, double x, double y) {
   const double vx = s.b.x - s.a.x;
   const double vy = s.b.y - s.a.y;
-  const double t = std::clamp(((x - s.a.x) * vx + (y - s.a.y) * vy) / (vx * vx + vy * vy), 0.0, 1.0);
+  const double t =
+      std::clamp(((x - s.a.x) * vx + (y - s.a.y) * vy) / (vx * vx + vy * vy), 0.0, 1.0);
   const double dx = x - (s.a.x + t * vx);
   const double dy = y - (s.a.y + t * vy);
   return std::sqrt(dx * dx + dy * dy);
@@ -451,24 +459,32 @@ void Render(const Master& master, const Pose& pose, uint32_t finger, uint32_t im
       // Skin away from the contact centre is dragged and turned a little against it.
       const double rx = mx - contact.cx;
       const double ry = my - contact.cy;
-      const double drag = Smoothstep(pose.rigid_radius, pose.free_radius, std::sqrt(rx * rx + ry * ry));
+      const double drag =
+          Smoothstep(pose.rigid_radius, pose.free_radius, std::sqrt(rx * rx + ry * ry));
       mx += drag * (pose.distortion_shift.x + dc * rx - ds * ry);
       my += drag * (pose.distortion_shift.y + ds * rx + dc * ry);
 
       const double ragged = 10.0 * (ValueNoise(edge_seed, mx / 9.0, my / 9.0) - 0.5);
-      const double touch = master.outline.Weight(mx, my, 4.0) *
-                           Smoothstep(0.0, 10.0, contact.Weight(mx, my, 20.0) * 20.0 + ragged - 4.0);
+      const double touch =
+          master.outline.Weight(mx, my, 4.0) *
+          Smoothstep(0.0, 10.0, contact.Weight(mx, my, 20.0) * 20.0 + ragged - 4.0);
       // Where the finger pressed harder the ridges spread; pores and dry skin leave gaps.
-      double local = threshold + 0.35 * (ValueNoise(edge_seed ^ 0x3333, mx / 30.0, my / 30.0) - 0.5);
+      double local =
+          threshold + 0.35 * (ValueNoise(edge_seed ^ 0x3333, mx / 30.0, my / 30.0) - 0.5);
       local += 1.2 * Smoothstep(0.88, 0.98, ValueNoise(pore_seed, mx / 1.7, my / 1.7));
-      const double patch = Smoothstep(dry_from, dry_from + 0.12, ValueNoise(dry_seed, mx / 22.0, my / 22.0));
+      const double patch =
+          Smoothstep(dry_from, dry_from + 0.12, ValueNoise(dry_seed, mx / 22.0, my / 22.0));
       if (patch > 0.0) {
-        local += patch * (0.25 + 1.2 * Smoothstep(0.45, 0.6, ValueNoise(dry_seed ^ 0x5555, mx / 3.5, my / 3.5)));
+        local +=
+            patch *
+            (0.25 + 1.2 * Smoothstep(0.45, 0.6, ValueNoise(dry_seed ^ 0x5555, mx / 3.5, my / 3.5)));
       }
       const double ink = Smoothstep(local - 0.4, local + 0.4, SampleRidge(master.ridge, mx, my));
       // Ink is laid down unevenly: some stretches of ridge print darker than others.
-      const double dark = pose.dark + 50.0 * (ValueNoise(edge_seed ^ 0x7777, mx / 14.0, my / 14.0) - 0.3);
-      double grey = pose.background - touch * ((pose.background - pose.valley) + (pose.valley - dark) * ink);
+      const double dark =
+          pose.dark + 50.0 * (ValueNoise(edge_seed ^ 0x7777, mx / 14.0, my / 14.0) - 0.3);
+      double grey =
+          pose.background - touch * ((pose.background - pose.valley) + (pose.valley - dark) * ink);
       const uint64_t key = LatticeKey(noise_seed, x, y);
       grey += pose.noise * (Unit(key) + Unit(key ^ 0xABCDEF) - 1.0);
       for (const Scratch& s : pose.scratches) {

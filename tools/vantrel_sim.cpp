@@ -108,7 +108,8 @@ int WriteSet(const std::string& folder, uint32_t fingers, uint32_t impressions, 
     std::fprintf(stderr, "vantrel-sim: cannot write in %s\n", folder.c_str());
     return 1;
   }
-  std::fprintf(manifest, "file,finger,impression,source_set,source_dpi,source_width,source_height\n");
+  std::fputs("file,finger,impression,source_set,source_dpi,source_width,source_height\n",
+             manifest);
   for (uint32_t f = 0; f < fingers; ++f) {
     for (uint32_t i = 0; i < impressions; ++i) {
       const uint32_t finger = first + f;

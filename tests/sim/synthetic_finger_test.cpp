@@ -4,15 +4,21 @@
 #include "sim/synthetic_finger.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/record.h"
 #include "reader/match/matcher.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::sim {
 namespace {
@@ -47,7 +53,8 @@ const std::vector<Capture>& Captures() {
         sink.user = &c.cores;
         sink.context = [](void* user, const char* stage, const extract::ExtractionContext& x) {
           if (std::string(stage) != "FindSingularPoints") return;
-          *static_cast<int*>(user) = (x.core1_x != 0 || x.core1_y != 0) + (x.core2_x != 0 || x.core2_y != 0);
+          *static_cast<int*>(user) =
+              (x.core1_x != 0 || x.core1_y != 0) + (x.core2_x != 0 || x.core2_y != 0);
         };
         uint16_t length = 0;
         const std::vector<uint8_t> image = DrawImpression(finger, i);
@@ -141,6 +148,37 @@ TEST(SyntheticFinger, ThroughTheLibrarysExtractionAndMatching) {
   ExtractionSucceedsWithMinutiaCountsOfRealFingers();
   ImpressionsOfOneFingerMatchFarAboveOtherFingers();
   PatternClassesGiveTheirCores();
+}
+
+// vantrel-sim --write-set: files named <finger>_<impression>.pgm with impressions from 1,
+// holding impressions 0, 1, ... of fingers first, first + 1, ..., and a manifest row each.
+TEST(SyntheticFinger, WrittenSetHoldsTheImpressionsInTheSetLayout) {
+  const std::string program = std::string(VANTREL_BINARY_DIR) + "/tools/vantrel-sim";
+  if (::access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "vantrel-sim not built";
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("vantrel-set-" + std::to_string(::getpid()));
+  const std::string command =
+      program + " --write-set " + folder.string() + " --fingers 2 --impressions 2 --first 41";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  std::ifstream manifest(folder / "manifest.csv");
+  std::stringstream rows;
+  rows << manifest.rdbuf();
+  EXPECT_EQ(rows.str(),
+            "file,finger,impression,source_set,source_dpi,source_width,source_height\n"
+            "41_1.pgm,41,1,synthetic,364,152,200\n41_2.pgm,41,2,synthetic,364,152,200\n"
+            "42_1.pgm,42,1,synthetic,364,152,200\n42_2.pgm,42,2,synthetic,364,152,200\n");
+  for (uint32_t finger : {41u, 42u}) {
+    for (uint32_t n : {1u, 2u}) {
+      const std::string name = std::to_string(finger) + "_" + std::to_string(n) + ".pgm";
+      EXPECT_EQ(tools::ReadFingerprintPgm((folder / name).string()), DrawImpression(finger, n - 1))
+          << name;
+    }
+  }
+  std::filesystem::remove_all(folder);
+  // A count that is not a positive number is refused.
+  const std::string refused = program + " --write-set " + folder.string() + " --fingers 0";
+  EXPECT_NE(std::system((refused + " 2>/dev/null").c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
 }  // namespace
