@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "sim/synthetic_finger.h"
+#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::sim {
 
@@ -238,11 +243,96 @@ int ReaderModel::FingerState() const {
 void ReaderModel::Capture() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (state_.queue.empty()) {
-    state_.held = BlankImage(152, 200);
-    return;
+    state_.held = NextFromSource();
+  } else {
+    state_.held = std::move(state_.queue.front());
+    state_.queue.pop_front();
   }
-  state_.held = std::move(state_.queue.front());
-  state_.queue.pop_front();
+  // A finger from a source is lifted once its image is taken.
+  if (state_.finger_source != FingerSource::kNone) state_.finger_on = false;
+}
+
+ReaderImage ReaderModel::NextFromSource() {
+  switch (state_.finger_source) {
+    case FingerSource::kSynthetic: {
+      ReaderImage image = BlankImage(kSyntheticWidth, kSyntheticHeight);
+      DrawImpression(state_.synthetic_finger, state_.impressions++, image.pixels.data());
+      return image;
+    }
+    case FingerSource::kImageFolder: {
+      // A file that went missing or changed form since is passed over.
+      const size_t count = state_.image_files.size();
+      for (size_t tried = 0; tried < count; ++tried) {
+        const std::string& path = state_.image_files[state_.impressions++ % count];
+        std::vector<uint8_t> pixels = tools::ReadFingerprintPgm(path);
+        if (pixels.empty()) continue;
+        ReaderImage image;
+        image.width = 152;
+        image.height = 200;
+        image.pixels = std::move(pixels);
+        return image;
+      }
+      return BlankImage(152, 200);
+    }
+    case FingerSource::kNone:
+      break;
+  }
+  return BlankImage(152, 200);
+}
+
+void ReaderModel::UseSyntheticFinger(uint32_t finger) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  state_.finger_source = FingerSource::kSynthetic;
+  state_.synthetic_finger = finger;
+  state_.image_files.clear();
+  state_.impressions = 0;
+  state_.finger_on = true;
+}
+
+bool ReaderModel::UseImageFolder(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::path& path = it->path();
+    if (path.extension() == ".pgm" && it->is_regular_file(error)) files.push_back(path.string());
+  }
+  if (files.empty()) return false;
+  std::sort(files.begin(), files.end());
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  state_.finger_source = FingerSource::kImageFolder;
+  state_.image_files = std::move(files);
+  state_.impressions = 0;
+  state_.finger_on = true;
+  return true;
+}
+
+int ReaderModel::AnswerFingerState() {
+  const int answer = state_.finger_on ? 0 : 1;
+  // A lifted finger comes back for the next capture.
+  if (state_.finger_source != FingerSource::kNone) state_.finger_on = true;
+  return answer;
+}
+
+void ReaderModel::SetRecordMaker(RecordMaker maker) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  record_maker_ = std::move(maker);
+}
+
+std::vector<uint8_t> ReaderModel::ReaderRecord(bool templ) {
+  std::unique_lock<std::recursive_mutex> guard(lock_);
+  if (!record_maker_) return templ ? state_.reader_template : state_.reader_feature;
+  const RecordMaker maker = record_maker_;
+  guard.unlock();
+  std::vector<uint8_t> record = maker(*this, templ);
+  if (record.size() > kRecordArea) record.resize(kRecordArea);
+  return record;
+}
+
+ReaderImage ReaderModel::TakeImage() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  Capture();
+  return state_.held;
 }
 
 Fault ReaderModel::TakeFault() {
@@ -367,7 +457,7 @@ int ReaderModel::Reply(SimLink link, const uint8_t* request, int length, uint8_t
         two_part = link == SimLink::kHid;
         break;
       case 0x43:
-        PutWord(data, state_.finger_on ? 0 : 1);
+        PutWord(data, AnswerFingerState());
         break;
       case 0x50:
         if (p1 == 1 && n == 4) {
@@ -390,8 +480,11 @@ int ReaderModel::Reply(SimLink link, const uint8_t* request, int length, uint8_t
         break;
       case 0xA0:
       case 0xA2: {
-        const std::vector<uint8_t>& record =
-            code == 0xA0 ? state_.reader_template : state_.reader_feature;
+        const std::vector<uint8_t> record = ReaderRecord(code == 0xA0);
+        if (record.empty()) {
+          status = kRefused;
+          break;
+        }
         PutWord(data, static_cast<int>(record.size()));
         data.insert(data.end(), record.begin(), record.end());
         data.resize(2 + kRecordArea, 0);

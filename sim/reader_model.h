@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,6 +33,13 @@ enum class Fault : uint8_t {
   kBadEndMarker,
   kStatusBusy,      // status 0x3A
   kStatusError,     // status 0x01
+};
+
+// Where a capture's image comes from when none is queued.
+enum class FingerSource : uint8_t {
+  kNone,          // a blank sensor; the finger only as SetFinger puts it
+  kSynthetic,     // the next impression of a synthetic finger
+  kImageFolder,   // the next image file of a folder, from the start again after the last
 };
 
 struct ReaderImage {
@@ -76,6 +84,11 @@ struct ReaderState {
   int commands = 0;                    // requests answered since construction
   int resets = 0;
   std::vector<uint8_t> last_request;   // the last binary request as received
+  // The finger on the sensor when no image is queued (see UseSyntheticFinger).
+  FingerSource finger_source = FingerSource::kNone;
+  uint32_t synthetic_finger = 0;
+  std::vector<std::string> image_files;  // kImageFolder: the files, in name order
+  uint32_t impressions = 0;              // impressions taken from the source so far
 };
 
 class ReaderModel {
@@ -98,6 +111,23 @@ class ReaderModel {
   // gone at once.
   void VanishAfter(int n);
   ReaderState Snapshot() const;
+  // A finger for captures that find no image queued: impressions 0, 1, 2, ... of a
+  // synthetic finger, or the 152 x 200 PGM files of a folder in name order, cycling.
+  // With a source the finger lies on the sensor for a capture and lifts after it; the
+  // first finger-state query after the lift sees the sensor empty, the next finds the
+  // finger placed again. UseImageFolder is false (and changes nothing) when the folder
+  // holds no .pgm file.
+  void UseSyntheticFinger(uint32_t finger);
+  bool UseImageFolder(const std::string& folder);
+  // The reader's own feature and template records (serial feature and template
+  // commands, on-reader commands). By default the fixed records of SetReaderRecords; a
+  // maker builds them instead, for example from captured images. An empty record from
+  // the maker is a refused command.
+  using RecordMaker = std::function<std::vector<uint8_t>(ReaderModel& model, bool templ)>;
+  void SetRecordMaker(RecordMaker maker);
+  std::vector<uint8_t> ReaderRecord(bool templ);
+  // Captures as the get-image-size command does and returns the image taken.
+  ReaderImage TakeImage();
 
   // --- The wire ----------------------------------------------------------------------
   bool Present() const;
@@ -130,10 +160,13 @@ class ReaderModel {
 
  private:
   int Reply(SimLink link, const uint8_t* request, int length, uint8_t* reply, int capacity);
+  int AnswerFingerState();
+  ReaderImage NextFromSource();
   mutable std::recursive_mutex lock_;
   ReaderState state_;
   Fault fault_ = Fault::kNone;
   int fault_count_ = 0;
+  RecordMaker record_maker_;
 };
 
 // The process-wide stand-in reader that VANTREL_SIMULATOR attaches.

@@ -275,8 +275,10 @@ void SerialDeviceSim::HandleCommand(uint8_t code, uint8_t p1, uint8_t p2, const 
     case 7: answer.assign(serial_.status, serial_.status + 2); break;
     case 8: answer.assign(serial_.error_code, serial_.error_code + 2); break;
     case 10: model_.ClearLibrary(); break;
-    case 11: case 171: answer = state.reader_template; break;
-    case 12: case 172: answer = state.reader_feature; break;
+    case 11: case 171: case 12: case 172:
+      answer = model_.ReaderRecord(code == 11 || code == 171);
+      if (answer.empty()) status = 1;
+      break;
     case 13:
       if (n == 32) std::memcpy(serial_.sequence, data, 32);
       else if (n == 16) std::memcpy(serial_.key, data, 16);

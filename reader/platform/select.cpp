@@ -16,6 +16,7 @@
 #include "reader/platform/virtual/virtual_disk.h"
 #include "reader/platform/virtual/virtual_hid.h"
 #include "reader/platform/virtual/virtual_serial.h"
+#include "sim/finger_settings.h"
 #include "sim/reader_model.h"
 
 namespace vantrel::platform {
@@ -178,6 +179,12 @@ void SelectBackendsAtLoad() {
                                        static_cast<int>(std::size(kSimulatorNames)), matched,
                                        16);
   for (int i = 0; i < count; ++i) matched[i]->attach(chosen);
+  // The stand-in's finger: VANTREL_SIMULATOR_IMAGES, VANTREL_SIMULATOR_FINGER or the
+  // default synthetic finger.
+  if (count > 0) {
+    sim::PlaceChosenFinger(sim::SharedReader(), std::getenv("VANTREL_SIMULATOR_FINGER"),
+                           std::getenv("VANTREL_SIMULATOR_IMAGES"));
+  }
   Install(chosen);
 }
 

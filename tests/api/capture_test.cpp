@@ -20,8 +20,8 @@
 #include "reader/platform/virtual/virtual_hid.h"
 #include "reader/platform/virtual/virtual_serial.h"
 #include "sim/reader_model.h"
+#include "sim/synthetic_finger.h"
 #include "vantrel/vantrel.h"
-#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::api {
 namespace {
@@ -40,25 +40,19 @@ class SteppingClock final : public platform::Clock {
   std::atomic<uint32_t> now_{0};
 };
 
-std::vector<uint8_t> ReadPgm(const std::string& name) {
-  return vantrel::tools::ReadFingerprintPgm(std::string(VANTREL_FINGERPRINTS_DIR) +
-                                            "/FVC2002_DB1_B/" + name);
-}
+// The synthetic finger the captures take: its impressions 0, 1, 2 are images 0, 1, 2.
+constexpr uint32_t kFinger = 3;
 
 class CaptureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"103_1.pgm", "103_2.pgm", "103_3.pgm"}) {
-      images_.push_back(ReadPgm(name));
-      if (images_.back().empty()) GTEST_SKIP() << "fingerprint images not found";
-    }
+    for (uint32_t i = 0; i < 3; ++i) images_.push_back(sim::DrawImpression(kFinger, i));
     disk_.AddReader(reader_);
     previous_ = platform::Install(platform::Providers{&disk_, &hid_, &serial_, &clock_});
     tables_ = InstallLinkTables(LinkTables{});
     FPISetParam(0, 9600);
   }
   void TearDown() override {
-    if (images_.empty() || images_.back().empty()) return;
     EXPECT_EQ(disk_.OpenHandles(), 0);
     InstallLinkTables(tables_);
     platform::Install(previous_);
@@ -90,20 +84,24 @@ class CaptureTest : public ::testing::Test {
 };
 
 TEST_F(CaptureTest, FeatureWithAFingerGivesTheExtractedRecordAndATerminator) {
-  reader_.SetFinger(true);
-  Queue(0);
-  char text[513];
-  std::memset(text, 'x', sizeof text);
-  int length = 0;
-  ASSERT_EQ(FPIFeature(0, text, &length), 0);
-  EXPECT_EQ(length, 512);
-  EXPECT_EQ(text[512], '\0');
-  EXPECT_EQ(std::string(text, 512), ExtractText(0));
+  reader_.UseSyntheticFinger(kFinger);
+  hid_.AddReader(reader_);
+  // Port 0, then port 9: the finger lifts after the first capture and is placed again
+  // for the second, which takes the next impression.
+  for (int port : {0, 9}) {
+    char text[513];
+    std::memset(text, 'x', sizeof text);
+    int length = 0;
+    ASSERT_EQ(FPIFeature(port, text, &length), 0) << "port " << port;
+    EXPECT_EQ(length, 512);
+    EXPECT_EQ(text[512], '\0');
+    EXPECT_EQ(std::string(text, 512), ExtractText(port == 0 ? 0 : 1)) << "port " << port;
+  }
+  EXPECT_EQ(hid_.OpenHandles(), 0);
 }
 
 TEST_F(CaptureTest, TemplateMergesThreeCapturesAndPausesAfterEach) {
-  reader_.SetFinger(true);
-  for (int i = 0; i < 3; ++i) Queue(i);
+  reader_.UseSyntheticFinger(kFinger);
   char text[513];
   int length = 0;
   ASSERT_EQ(FPITemplate(0, text, &length), 0);
@@ -115,6 +113,12 @@ TEST_F(CaptureTest, TemplateMergesThreeCapturesAndPausesAfterEach) {
   char merged[513];
   ASSERT_EQ(FPIGetTemplateByFeature(f0.c_str(), f1.c_str(), f2.c_str(), merged, &length), 0);
   EXPECT_EQ(std::string(merged, 512), std::string(text, 512));
+  // A fourth impression of the finger matches the template; another finger does not.
+  ASSERT_EQ(FPIFeature(0, merged, &length), 0);
+  EXPECT_EQ(FPIFpMatch(text, merged, 5), 0);
+  reader_.UseSyntheticFinger(kFinger + 1);
+  ASSERT_EQ(FPIFeature(0, merged, &length), 0);
+  EXPECT_EQ(FPIFpMatch(text, merged, 5), -1);
 }
 
 TEST_F(CaptureTest, TemplateSurvivesTwoFailedCapturesAndGivesUpAfterThree) {

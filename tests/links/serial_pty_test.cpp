@@ -15,6 +15,8 @@
 #include "reader/platform/platform.h"
 #include "reader/platform/serial_port.h"
 #include "reader/protocol/result_codes.h"
+#include "sim/finger_settings.h"
+#include "sim/synthetic_finger.h"
 #include "gtest/gtest.h"
 
 namespace vantrel::testing {
@@ -38,6 +40,8 @@ class SerialPtyTest : public ::testing::Test {
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
+      ::unsetenv("VANTREL_SIMULATOR_FINGER");  // the stand-in's default finger
+      ::unsetenv("VANTREL_SIMULATOR_IMAGES");
       ::dup2(out[1], 1);
       ::close(out[0]);
       ::close(out[1]);
@@ -96,9 +100,8 @@ TEST_F(SerialPtyTest, ImageTransferSwitchesTheTerminalRate) {
   int height = 0;
   ASSERT_EQ(Ops().ReadImage(152, 200, image.data(), 0, &width, &height), 0);
   EXPECT_EQ(width, 152);
-  // Nothing queued in the stand-in: a blank (bright) sensor.
-  EXPECT_EQ(image[0], image[30399]);
-  EXPECT_NE(image[0], 0x11);
+  // Nothing queued in the stand-in: the first impression of its default finger.
+  EXPECT_EQ(image, sim::DrawImpression(sim::kDefaultFinger, 0));
   EXPECT_FALSE(links::serial::State().open);
 }
 

@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/disk_reader_sim.h"
+#include "sim/finger_settings.h"
+#include "sim/synthetic_finger.h"
 
 namespace vantrel::sim {
 namespace {
@@ -245,6 +252,88 @@ TEST(DiskReaderSim, InquiryPendingAndGone) {
   EXPECT_EQ(disk.Execute(cdb, 6, false, data, 192, &moved), DiskAnswer::kPending);
   model.SetPresent(false);
   EXPECT_EQ(disk.Execute(cdb, 6, false, data, 192, &moved), DiskAnswer::kGone);
+}
+
+}  // namespace
+}  // namespace vantrel::sim
+
+namespace vantrel::sim {
+namespace {
+
+// A finger from a source lies on the sensor for a capture, lifts after it and comes back.
+TEST_F(ModelTest, SyntheticFingerLiftsAfterEachCaptureAndComesBack) {
+  model_.UseSyntheticFinger(9);
+  const std::vector<uint8_t> queued(152 * 200, 0x40);
+  for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(Ask(Req(0x43))[6], 0);
+    EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, i));
+    EXPECT_EQ(Ask(Req(0x43))[6], 1);
+  }
+  // A queued image comes first; the finger's next impression after it.
+  model_.QueueImage(queued.data(), 152, 200);
+  EXPECT_EQ(Ask(Req(0x43))[6], 0);
+  EXPECT_EQ(model_.TakeImage().pixels, queued);
+  EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, 2));
+}
+
+TEST_F(ModelTest, ImageFolderIsTakenInNameOrderAndAgainFromTheStart) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("vantrel-images-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  EXPECT_FALSE(model_.UseImageFolder(folder.string()));  // nothing in it yet
+  EXPECT_FALSE(model_.UseImageFolder((folder / "missing").string()));
+  auto write = [&](const char* name, uint8_t value, const char* header) {
+    std::ofstream out(folder / name, std::ios::binary);
+    out << header << std::string(152 * 200, static_cast<char>(value));
+  };
+  write("b.pgm", 2, "P5\n152 200\n255\n");
+  write("a.pgm", 1, "P5\n152 200\n255\n");
+  write("c.pgm", 3, "P5\n100 100\n255\n");  // another size: passed over
+  write("d.txt", 4, "P5\n152 200\n255\n");
+  ASSERT_TRUE(model_.UseImageFolder(folder.string()));
+  for (uint8_t want : {1, 2, 1, 2}) {
+    const ReaderImage image = model_.TakeImage();
+    ASSERT_EQ(image.pixels.size(), 152u * 200u);
+    EXPECT_EQ(image.pixels[0], want);
+  }
+  std::filesystem::remove_all(folder);
+}
+
+TEST(FingerSettings, NumbersAndTheChoiceBetweenFolderFingerAndDefault) {
+  const struct {
+    const char* text;
+    std::optional<uint32_t> want;
+  } rows[] = {
+      {"7", 7u}, {" 12\t", 12u}, {"0", 0u}, {"4294967295", 4294967295u},
+      {"4294967296", std::nullopt}, {"-1", std::nullopt}, {"", std::nullopt},
+      {"1x", std::nullopt}, {"1 2", std::nullopt}, {nullptr, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ParseFingerNumber(row.text), row.want) << (row.text ? row.text : "null");
+  }
+  ReaderModel model;
+  EXPECT_TRUE(PlaceChosenFinger(model, "5", nullptr));
+  EXPECT_EQ(model.Snapshot().synthetic_finger, 5u);
+  EXPECT_FALSE(PlaceChosenFinger(model, "five", ""));
+  EXPECT_EQ(model.Snapshot().synthetic_finger, kDefaultFinger);
+  EXPECT_FALSE(PlaceChosenFinger(model, "6", "/nonexistent/folder"));
+  EXPECT_EQ(model.Snapshot().finger_source, FingerSource::kSynthetic);
+  EXPECT_EQ(model.Snapshot().synthetic_finger, 6u);
+  EXPECT_EQ(model.Snapshot().finger_on, true);
+}
+
+// The reader's own records come from the maker when one is set; empty means refused.
+TEST_F(ModelTest, RecordMakerServesTheOnReaderRecords) {
+  EXPECT_EQ(Ask(Req(0xA0)).size(), 265u);
+  model_.SetRecordMaker([](ReaderModel&, bool templ) {
+    return templ ? std::vector<uint8_t>{} : std::vector<uint8_t>(300, 0x67);
+  });
+  EXPECT_EQ(Status(Ask(Req(0xA0))), 0x01);
+  const std::vector<uint8_t> reply = Ask(Req(0xA2));
+  ASSERT_EQ(reply.size(), 265u);
+  EXPECT_EQ(reply[5], 1);  // length 256 (the maker's 300 bytes are capped)
+  EXPECT_EQ(reply[6], 0x00);
+  EXPECT_EQ(reply[7], 0x67);
 }
 
 }  // namespace
