@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing. Needs root (or sudo).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev qtbase5-dev)
+          libbenchmark-dev qtbase5-dev fonts-wqy-microhei)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
