@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
@@ -104,16 +105,15 @@ QTextCodec* CodecFor(int code_page) {
   return codec != nullptr ? codec : QTextCodec::codecForName("ISO-8859-1");
 }
 
-QFont FontFor(int code_page) {
+// One CJK font for every language, as the window's controls have one GB2312 font: its
+// Latin letters are also narrow enough for the English texts to fit their fields.
+QFont DialogFont() {
   QFont font = QApplication::font();
-  const bool cjk = code_page == platform::kCodePageSimplifiedChinese ||
-                   code_page == platform::kCodePageTraditionalChinese;
-  if (cjk) {
-    for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Noto Sans CJK TC"}) {
-      if (QFontDatabase().families().contains(family)) {
-        font = QFont(family);
-        break;
-      }
+  const QStringList families = QFontDatabase().families();
+  for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Noto Sans CJK TC"}) {
+    if (families.contains(family)) {
+      font = QFont(family);
+      break;
     }
   }
   font.setPixelSize(kFontPixels);
@@ -134,12 +134,13 @@ QLabel* SunkenLabel(QWidget* parent, const char* name, const QRect& place, const
 class Window final : public QDialog, public platform::DialogWindow {
  public:
   Window(int code_page, DialogClient& client) : codec_(CodecFor(code_page)), client_(client) {
-    setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+    // A modal frame: a title and a close button, no resizing.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setModal(true);
     setFixedSize(Units(0, 0, 180, 118).size());
-    const QFont font = FontFor(code_page);
+    const QFont font = DialogFont();
     // The frame holds the whole 152 x 200 image inside its one-pixel black border.
     frame_ = new QLabel(this);
     frame_->setObjectName(kFrameName);
@@ -152,9 +153,22 @@ class Window final : public QDialog, public platform::DialogWindow {
     QPalette black = frame_->palette();
     black.setColor(QPalette::WindowText, Qt::black);
     frame_->setPalette(black);
-    instructions_ = SunkenLabel(this, kInstructionsName, Units(79, 2, 99, 99), font);
+    // The English template note is longer than its field holds: the field scrolls, so
+    // that the whole note can be read.
+    auto* scroll = new QScrollArea(this);
+    scroll->setGeometry(Units(79, 2, 99, 99));
+    scroll->setFrameShape(QFrame::Panel);
+    scroll->setFrameShadow(QFrame::Sunken);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    instructions_ = new QLabel;
+    instructions_->setObjectName(kInstructionsName);
+    instructions_->setFont(font);
+    instructions_->setTextFormat(Qt::PlainText);
     instructions_->setWordWrap(true);
     instructions_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    instructions_->setMargin(2);
+    scroll->setWidget(instructions_);
     status_ = SunkenLabel(this, kStatusName, Units(2, 104, 142, 13), font);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     cancel_ = new QPushButton(this);

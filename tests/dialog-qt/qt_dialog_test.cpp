@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,19 @@ void ClickCancel() {
                       Qt::NoModifier);
   QApplication::sendEvent(cancel, &press);
   QApplication::sendEvent(cancel, &release);
+}
+
+// Clicks Cancel once the worker has shown its first status (the press wait).
+void ClickCancelAtThePressWait(QObject* owner, const std::function<void()>& before = {}) {
+  auto* poll = new QTimer(owner);
+  QObject::connect(poll, &QTimer::timeout, [poll, before] {
+    QLabel* status = Find<QLabel>(kStatusName);
+    if (status == nullptr || status->text().isEmpty()) return;
+    poll->stop();
+    if (before) before();
+    ClickCancel();
+  });
+  poll->start(10);
 }
 
 // What the window showed after each call of the logic, read back from its widgets.
@@ -191,7 +205,7 @@ TEST_F(QtDialogTest, SimplifiedChineseTextsAreDecoded) {
   char name[] = "test";
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
-  QTimer::singleShot(100, [] { ClickCancel(); });
+  ClickCancelAtThePressWait(&app);
   char text[513] = {};
   int length = 0;
   EXPECT_EQ(FPIFeature(0, text, &length), -3);
@@ -220,11 +234,10 @@ TEST(QtDialogPlugin, CancelClickThroughTheLoadedLibrary) {
   ASSERT_NE(templ, nullptr);
   EXPECT_EQ(set_param(1, 9600), 0);
   QString caption;
-  QTimer::singleShot(200, [&] {
+  ClickCancelAtThePressWait(&app, [&] {
     for (QWidget* top : QApplication::topLevelWidgets()) {
       if (top->isVisible()) caption = top->windowTitle();
     }
-    ClickCancel();
   });
   char text[513] = {};
   int length = 0;
