@@ -114,43 +114,41 @@ class DialogTest : public ::testing::Test {
   int language_ = 0;
 };
 
-TEST_F(DialogTest, CancelDuringTheFirstPressWaitGivesMinusThreeAndResetsTheDisk) {
-  for (const int port : {0, 9}) {
+// Cancel or close at three moments: every cancelled stage wait sends the disk link's
+// reset, also for port 9; a Cancel before the first timer message is honoured and no
+// stage runs.
+TEST_F(DialogTest, CancelGivesMinusThreeAndResetsTheDiskAfterAStageWait) {
+  enum class When { kBeforeTimer, kFirstPressWait, kSecondPressWait };
+  const struct {
+    When when;
+    int port;
+    int images;
+    int resets;
+    size_t painted;
+  } cases[] = {{When::kBeforeTimer, 0, 0, 0, 0},
+               {When::kFirstPressWait, 0, 0, 1, 0},
+               {When::kFirstPressWait, 9, 0, 1, 0},
+               {When::kSecondPressWait, 9, 1, 1, 1}};
+  for (const auto& c : cases) {
     host_.Reset();
-    // Nothing queued: no finger comes. The user cancels during the first press wait.
     int pumps = 0;
-    host_.user = [&](const ScriptedDialogHost&) {
+    if (c.when == When::kBeforeTimer) host_.before_timer = UserAction::kCancel;
+    host_.user = [&](const ScriptedDialogHost& h) {
+      if (c.when == When::kSecondPressWait) {
+        return h.Last(DialogControl::kStatus) == Step(2) ? UserAction::kClose : UserAction::kNone;
+      }
       return ++pumps == 5 ? UserAction::kCancel : UserAction::kNone;
     };
+    QueueGood(c.images);
     const int resets = reader_.Snapshot().resets;
     char text[513] = {};
     int length = -1;
-    EXPECT_EQ(FPITemplate(port, text, &length), -3) << port;
-    EXPECT_EQ(host_.Statuses(), std::vector<std::string>{Step(1)}) << port;
-    EXPECT_EQ(reader_.Snapshot().resets, resets + 1) << port;
+    EXPECT_EQ(FPITemplate(c.port, text, &length), -3) << c.port;
     EXPECT_EQ(length, -1);
+    EXPECT_EQ(reader_.Snapshot().resets, resets + c.resets) << c.port;
+    EXPECT_EQ(host_.images.size(), c.painted);
+    EXPECT_EQ(host_.Statuses().empty(), c.when == When::kBeforeTimer);
   }
-}
-
-TEST_F(DialogTest, CancelBeforeTheFirstTimerIsHonoured) {
-  host_.before_timer = UserAction::kCancel;
-  char text[513] = {};
-  int length = 0;
-  EXPECT_EQ(FPIFeature(0, text, &length), -3);
-  EXPECT_TRUE(host_.Statuses().empty());
-  EXPECT_EQ(reader_.Snapshot().commands, 0);
-}
-
-TEST_F(DialogTest, CancelAtTheSecondPressWait) {
-  QueueGood(1);
-  host_.user = [](const ScriptedDialogHost& h) {
-    return h.Last(DialogControl::kStatus) == Step(2) ? UserAction::kClose : UserAction::kNone;
-  };
-  char text[513] = {};
-  int length = 0;
-  EXPECT_EQ(FPITemplate(9, text, &length), -3);
-  EXPECT_EQ(host_.images.size(), 1u);
-  EXPECT_EQ(reader_.Snapshot().resets, 1);
 }
 
 TEST_F(DialogTest, FailedExtractionsAreRetriedTwiceThenEndTheDialog) {
