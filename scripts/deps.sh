@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing. Needs root (or sudo).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev qtbase5-dev
+          libbenchmark-dev qtbase5-dev fonts-wqy-microhei
           libpng-dev python3 python3-pytest python3-numpy python3-setuptools python3-pip)
 missing=()
 for p in "${packages[@]}"; do

@@ -116,10 +116,17 @@ void ReaderModel::SetFinger(bool on) {
   state_.finger_on = on;
 }
 
-void ReaderModel::InjectFault(Fault fault, int count) {
+void ReaderModel::InjectFault(Fault fault, int count, int only_code) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   fault_ = fault;
   fault_count_ = count;
+  fault_code_ = only_code;
+}
+
+void ReaderModel::SetFingerFollowsImages(bool on) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  state_.finger_follows_images = on;
+  state_.finger_lifting = false;
 }
 
 void ReaderModel::SetIdentity(const std::string& vendor, const std::string& product,
@@ -235,9 +242,14 @@ int ReaderModel::Search(int first, int second, char* text, int capacity) const {
   return static_cast<int>(out.size());
 }
 
-int ReaderModel::FingerState() const {
+int ReaderModel::FingerState() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  return state_.finger_on ? 0 : 1;
+  if (!state_.finger_follows_images) return AnswerFingerState();
+  if (state_.finger_lifting) {
+    state_.finger_lifting = false;
+    return 1;
+  }
+  return state_.queue.empty() ? 1 : 0;
 }
 
 void ReaderModel::Capture() {
@@ -361,7 +373,9 @@ int ReaderModel::AnswerBinary(SimLink link, const uint8_t* request, int length,
 
 int ReaderModel::Reply(SimLink link, const uint8_t* request, int length, uint8_t* reply,
                        int capacity) {
-  const Fault fault = TakeFault();
+  const int code_seen = length >= 4 ? request[3] : -1;
+  const Fault fault =
+      fault_code_ < 0 || fault_code_ == code_seen ? TakeFault() : Fault::kNone;
   if (fault == Fault::kSilent) return 0;
 
   std::vector<uint8_t> data;
@@ -455,9 +469,15 @@ int ReaderModel::Reply(SimLink link, const uint8_t* request, int length, uint8_t
       case 0x41:
         data = state_.held.pixels;
         two_part = link == SimLink::kHid;
+        // A long HID reply goes in two parts, the second asked for with parameter 1 = 1:
+        // the finger lifts once the whole image has gone.
+        if (state_.finger_follows_images &&
+            (!two_part || p1 == 1 || data.size() + 11 < static_cast<size_t>(kHidPart))) {
+          state_.finger_lifting = true;
+        }
         break;
       case 0x43:
-        PutWord(data, AnswerFingerState());
+        PutWord(data, FingerState());
         break;
       case 0x50:
         if (p1 == 1 && n == 4) {

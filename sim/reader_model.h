@@ -59,6 +59,11 @@ struct LibraryEntry {
 struct ReaderState {
   int security_level = 5;
   bool finger_on = false;
+  // A finger that comes for each queued image and lifts after the reader has sent it:
+  // while set, the sensor reads a finger whenever an image is queued, and the first
+  // finger-state query after an image upload finds the finger lifted.
+  bool finger_follows_images = false;
+  bool finger_lifting = false;
   std::vector<LibraryEntry> library;   // working library (insert, clear)
   std::vector<LibraryEntry> stored;    // what the last store committed
   int store_count = 0;
@@ -98,8 +103,10 @@ class ReaderModel {
   // --- Control surface -------------------------------------------------------------
   void QueueImage(const uint8_t* pixels, int width, int height);
   void SetFinger(bool on);
-  // The next count replies carry the fault.
-  void InjectFault(Fault fault, int count = 1);
+  // The next count replies carry the fault; with only_code >= 0, the next count replies
+  // to that binary command code (other replies stay sound).
+  void InjectFault(Fault fault, int count = 1, int only_code = -1);
+  void SetFingerFollowsImages(bool on);
   void SetIdentity(const std::string& vendor, const std::string& product,
                    const std::string& revision);
   void SetInquiryPending(bool pending);
@@ -150,7 +157,7 @@ class ReaderModel {
   // Ids of the working library from first to second, as "id,id,..." text (at most
   // capacity bytes). Returns the text length.
   int Search(int first, int second, char* text, int capacity) const;
-  int FingerState() const;  // 0 finger present, 1 none
+  int FingerState();  // 0 finger present, 1 none
   // Takes the next queued image as the held image (a blank sensor when none is queued).
   void Capture();
   // Takes the next fault, if any, and counts it used.
@@ -167,6 +174,7 @@ class ReaderModel {
   Fault fault_ = Fault::kNone;
   int fault_count_ = 0;
   RecordMaker record_maker_;
+  int fault_code_ = -1;
 };
 
 // The process-wide stand-in reader that VANTREL_SIMULATOR attaches.

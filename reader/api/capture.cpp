@@ -81,16 +81,23 @@ int WaitForFinger(const links::LinkOps& link) {
   return kOk;
 }
 
-int CaptureFeature(const links::LinkOps& link, uint8_t* record, int* length) {
+int FetchImage(const links::LinkOps& link, uint8_t* area, int* bytes) {
   if (link.GetImageSize == nullptr || link.ReadImage == nullptr) return kFailure;
   int width = 0, height = 0;
   int rc = link.GetImageSize(&width, &height);
   if (rc != 0) return rc;
-  // The fetch area takes the largest image any link delivers; extraction reads the
-  // first 152 x 200 bytes of it.
   if (width <= 0 || height <= 0 || width > kImageAreaBytes / height) return kFailure;
+  rc = link.ReadImage(width, height, area, 0, nullptr, nullptr);
+  if (rc != 0) return rc;
+  *bytes = width * height;
+  return kOk;
+}
+
+int CaptureFeature(const links::LinkOps& link, uint8_t* record, int* length) {
+  // Extraction reads the first 152 x 200 bytes of the fetched image.
   std::unique_ptr<uint8_t[]> image(new uint8_t[kImageAreaBytes]());
-  rc = link.ReadImage(width, height, image.get(), 0, nullptr, nullptr);
+  int bytes = 0;
+  const int rc = FetchImage(link, image.get(), &bytes);
   if (rc != 0) return rc;
   uint16_t n = 0;
   try {

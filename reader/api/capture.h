@@ -20,6 +20,11 @@ inline constexpr int kWorkAreaBytes = 1024;
 // joined before returning, so no wait outlives its export.
 int WaitForFinger(const links::LinkOps& link);
 
+// Image capture and upload: the reader's image into area (kImageAreaBytes, which takes
+// the largest image any link delivers; a larger reported size gives -1), *bytes = its
+// width x height. Link errors pass through.
+int FetchImage(const links::LinkOps& link, uint8_t* area, int* bytes);
+
 // One image from the reader, extracted on the host. record: a kWorkAreaBytes area;
 // *length: record bytes, capped at 256. Link errors pass through, extraction failure
 // (an exception included) gives -9.

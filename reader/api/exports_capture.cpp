@@ -3,11 +3,11 @@
 // Three roads: serial ports 1 to 8 (the reader captures and extracts or merges by
 // itself); ports 0 and 9 with dialog mode off (finger wait, images, extraction and
 // synthesis on the host, capture.cpp); ports 0 and 9 with dialog mode on (the capture
-// dialogs, which this system has no host for yet: that road answers the dialog's
-// failure, -1).
+// dialogs, dialog.cpp, which answer -1 where no window can be shown).
 #include <cstring>
 
 #include "reader/api/capture.h"
+#include "reader/api/dialog.h"
 #include "reader/api/dispatch.h"
 #include "reader/api/export_buffers.h"
 #include "reader/api/module_state.h"
@@ -82,17 +82,35 @@ int SerialCaptureB64(int port, int (*LinkOps::*operation)(char*, int*), char* te
   return DeliverBase64(record, text, length);
 }
 
-// The dialog road. The dialog leaves its result -1 when it cannot run; with no dialog
-// host on this system it never runs.
-int DialogCapture() {
-  api::DialogState& dialog = api::Module().dialog;
-  std::memset(dialog.feature_text, 0, sizeof dialog.feature_text);
-  std::memset(dialog.template_text, 0, sizeof dialog.template_text);
-  dialog.result = api::kFailure;
-  return dialog.result;
-}
-
 enum class Kind { kFeature, kTemplate };
+
+// The dialog road: the dialog's nibble text, or its result (-3 cancelled, -1 failed).
+// After a good capture one version query goes to the port's link; its answer is not
+// used.
+int DialogCapture(int port, Kind kind, char* text, int* length, bool base64) {
+  api::DialogState& dialog = api::Module().dialog;
+  char* buffer = kind == Kind::kFeature ? dialog.feature_text : dialog.template_text;
+  std::memset(buffer, 0, api::kDialogTextBytes);
+  dialog.result = api::kFailure;
+  api::RunCaptureDialog(kind == Kind::kFeature ? api::DialogKind::kFeature
+                                               : api::DialogKind::kTemplate,
+                        port);
+  if (dialog.result != 0) return dialog.result;
+  uint8_t scratch[api::kVersionBufferBytes];
+  int scratch_length = 0;
+  api::Dispatch(port, PortClass::kDiskOrHid, &LinkOps::GetVersion, scratch, &scratch_length);
+  const size_t n = strnlen(buffer, api::kRecordTextChars);
+  if (base64) {
+    char work[2 * api::kRecordTextChars + 1] = {};
+    std::memcpy(work, buffer, n);
+    uint8_t record[api::kRecordBytes] = {};
+    vantrel::text::ReadNibbleText(work, api::kRecordBytes, record);
+    return DeliverBase64(record, text, length);
+  }
+  std::memcpy(text, buffer, n);
+  *length = static_cast<int>(n);
+  return api::kOk;
+}
 
 int Capture(int port, Kind kind, char* text, int* length, bool base64) {
   if (!InCaptureRange(port)) return api::kBadPortOrSame;
@@ -103,7 +121,7 @@ int Capture(int port, Kind kind, char* text, int* length, bool base64) {
     return base64 ? SerialCaptureB64(port, serial_operation, text, length)
                   : SerialCapture(port, serial_operation, text, length);
   }
-  if (api::Module().dialog_mode != 0) return DialogCapture();
+  if (api::Module().dialog_mode != 0) return DialogCapture(port, kind, text, length, base64);
 
   const LinkOps* link = api::SelectLink(port, PortClass::kDiskOrHid);
   if (link == nullptr) return api::kFailure;

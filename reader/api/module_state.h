@@ -23,6 +23,11 @@ struct DialogState {
   char feature_text[kDialogTextBytes] = {};
   char template_text[kDialogTextBytes] = {};
   uint8_t image[kDialogImageBytes] = {};
+  // Shared between the dialog worker, its stage threads and the Cancel handler: atomics,
+  // and a stage thread writes image_status before stage_finished.
+  std::atomic<uint8_t> running{0};
+  std::atomic<int32_t> image_status{-1};
+  std::atomic<uint8_t> stage_finished{0};
   void* window = nullptr;
   void* font = nullptr;
 };

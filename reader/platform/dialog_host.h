@@ -62,4 +62,14 @@ class DialogHost {
 // A host that cannot show a window: Run returns false.
 DialogHost& NoDialogHost();
 
+// The Linux host: loads the Qt plugin (libvantrel-dialog-qt.so) at the first dialog and
+// runs its window; acts as the null host where Qt has no platform or the plugin is absent.
+DialogHost& PluginDialogHost();
+
+// The plugin's one entry, exported with C linkage: its host, or null when the plugin was
+// built for another form of this seam (abi is kDialogHostAbi of the caller).
+inline constexpr int kDialogHostAbi = 1;
+inline constexpr const char* kDialogPluginEntry = "VantrelDialogHost";
+using DialogPluginEntry = DialogHost* (*)(int abi);
+
 }  // namespace vantrel::platform

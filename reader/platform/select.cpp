@@ -83,7 +83,7 @@ void DefaultProviders(Providers& p) {
   p.hid = &HidrawDevices();
   p.serial = &TermiosSerialPorts();
   p.clock = &SystemClock();
-  p.dialog = &NoDialogHost();
+  p.dialog = &PluginDialogHost();
 }
 
 bool SameName(const char* a, const char* b, size_t length) {
