@@ -56,9 +56,13 @@ class HidTransport final : public BinaryTransport {
         found = true;
       }
     }
-    // The once-only registration for device-change notices: nothing to register with
-    // here, but the flag keeps the order of the first search.
-    if (!g_object.notification_registered) g_object.notification_registered = true;
+    // The once-only registration for device-change notices, made on the first search;
+    // the flag is set whatever the system answered.
+    if (!g_object.notification_registered) {
+      g_object.notification_handle =
+          TheDevices().RegisterChangeNotices(g_object.recipient_window);
+      g_object.notification_registered = true;
+    }
     return found;
   }
 
@@ -170,7 +174,9 @@ int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int p
 void TeardownHidLink() {
   g_transport.Close(g_object.firmware_slot);
   for (auto& device : g_devices) device.reset();
-  // Nothing was registered on this system; releasing is clearing the record of it.
+  if (g_object.notification_handle != nullptr) {
+    TheDevices().UnregisterChangeNotices(g_object.notification_handle);
+  }
   g_object.notification_handle = nullptr;
   g_object.notification_registered = false;
 }
