@@ -44,12 +44,10 @@ class HidTransport final : public BinaryTransport {
     }
     bool found = false;
     if (free_slot >= 0) {
-      constexpr int kMaxListed = 64;
-      static platform::HidDeviceInfo listed[kMaxListed];
-      const int count = TheDevices().List(listed, kMaxListed);
+      const int count = TheDevices().List(listed_, kMaxListed);
       for (int i = 0; i < count && !found; ++i) {
-        if (!IsAccepted(listed[i].vendor_id, listed[i].product_id)) continue;
-        std::unique_ptr<platform::HidDevice> device = TheDevices().Open(listed[i]);
+        if (!IsAccepted(listed_[i].vendor_id, listed_[i].product_id)) continue;
+        std::unique_ptr<platform::HidDevice> device = TheDevices().Open(listed_[i]);
         if (!device) continue;  // gone or busy: try the next one
         g_devices[free_slot] = std::move(device);
         slot.handle = free_slot;
@@ -93,6 +91,11 @@ class HidTransport final : public BinaryTransport {
 
   DeviceSlot& FirmwareSlot() override { return g_object.firmware_slot; }
   int PartSize() const override { return p::kHidPartSize; }
+
+ private:
+  // The devices of the current search (about 17 KB: kept here, off the callers' stacks).
+  static constexpr int kMaxListed = 64;
+  platform::HidDeviceInfo listed_[kMaxListed];
 };
 
 HidTransport g_transport;

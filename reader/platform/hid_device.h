@@ -17,7 +17,7 @@
 namespace vantrel::platform {
 
 struct HidDeviceInfo {
-  char path[128] = {};           // the backend's name for the device
+  char path[260] = {};           // the backend's name for the device (up to MAX_PATH)
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
   int input_report_length = 0;   // with the report-id byte, as the device declares it
