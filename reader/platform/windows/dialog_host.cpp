@@ -94,7 +94,7 @@ class Win32Window final : public DialogWindow {
   uint8_t pixels_[kDialogImageBytes] = {};
 };
 
-struct Session {
+struct ShownDialog {
   DialogClient* client;
   Win32Window* window;
   HFONT font;
@@ -119,37 +119,37 @@ void Centre(HWND dialog) {
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* session = reinterpret_cast<Session*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  auto* shown = reinterpret_cast<ShownDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG: {
-      session = reinterpret_cast<Session*>(lparam);
+      shown = reinterpret_cast<ShownDialog*>(lparam);
       SetWindowLongPtrA(dialog, DWLP_USER, lparam);
-      session->window->Attach(dialog);
+      shown->window->Attach(dialog);
       LOGFONTA font = {};
       GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
       std::memcpy(font.lfFaceName, kFontFace, sizeof kFontFace);
       font.lfHeight = kFontHeight;
       font.lfCharSet = GB2312_CHARSET;
-      session->font = CreateFontIndirectA(&font);
-      if (session->font != nullptr) GiveFont(dialog, session->font);
+      shown->font = CreateFontIndirectA(&font);
+      if (shown->font != nullptr) GiveFont(dialog, shown->font);
       Centre(dialog);
-      session->client->OnInit(*session->window);
+      shown->client->OnInit(*shown->window);
       SetTimer(dialog, kWorkerTimer, kWorkerDelayMs, nullptr);
       return TRUE;
     }
     case WM_TIMER:
-      if (session == nullptr || wparam != kWorkerTimer) return FALSE;
+      if (shown == nullptr || wparam != kWorkerTimer) return FALSE;
       KillTimer(dialog, kWorkerTimer);
-      session->client->OnTimer(*session->window);
+      shown->client->OnTimer(*shown->window);
       EndDialog(dialog, 1);
       return TRUE;
     case WM_COMMAND:
-      if (session == nullptr || LOWORD(wparam) != IDCANCEL) return FALSE;
-      session->client->OnCancel();
+      if (shown == nullptr || LOWORD(wparam) != IDCANCEL) return FALSE;
+      shown->client->OnCancel();
       return TRUE;
     case WM_CLOSE:
-      if (session == nullptr) return FALSE;
-      session->client->OnCancel();
+      if (shown == nullptr) return FALSE;
+      shown->client->OnCancel();
       return TRUE;
     default:
       return FALSE;
@@ -160,12 +160,12 @@ class Win32Host final : public DialogHost {
  public:
   bool Run(int code_page, DialogClient& client) override {
     auto window = std::make_unique<Win32Window>(code_page);
-    Session session{&client, window.get(), nullptr};
+    ShownDialog shown{&client, window.get(), nullptr};
     const INT_PTR ended =
         DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(kTemplateId), nullptr, DialogProc,
-                        reinterpret_cast<LPARAM>(&session));
+                        reinterpret_cast<LPARAM>(&shown));
     // The font goes once the controls that use it are gone.
-    if (session.font != nullptr) DeleteObject(session.font);
+    if (shown.font != nullptr) DeleteObject(shown.font);
     return ended != -1 && ended != 0;
   }
 };
