@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The serial link end to end on Windows: the Linux stand-in reader on a pseudo-terminal,
 # reached by the Windows build through Wine's COM port mapping ($WINEPREFIX/dosdevices).
-# Usage: serial_through_wine.sh VANTREL_SIM LOAD_BY_NAME_EXE DLL HEADER [COM_NUMBER]
+# Usage: serial_through_wine.sh VANTREL_SIM COM_NUMBER PROGRAM.exe [ARGUMENTS...]
+# runs the Windows program under Wine while COM<COM_NUMBER> leads to the stand-in.
 set -euo pipefail
-sim="$1" exe="$2" dll="$3" header="$4" com="${5:-5}"
+sim="$1" com="$2"
+shift 2
 : "${WINEPREFIX:?WINEPREFIX must name the Wine prefix}"
 out="$(mktemp)"
 "$sim" --serial >"$out" </dev/null &
@@ -26,4 +28,4 @@ pty="$(head -n 1 "$out")"
 [ -c "$pty" ] || { echo "the stand-in printed no terminal: '$pty'"; exit 1; }
 ln -sfn "$pty" "$link"
 echo "COM$com -> $pty"
-wine "$exe" "$dll" "$header" serial "$com" </dev/null
+wine "$@" </dev/null
