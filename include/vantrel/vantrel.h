@@ -53,6 +53,16 @@
 #define FPI_VERSION_BUFFER_BYTES 2112 /* longest version reply of any link */
 #define FPI_SEARCH_BUFFER_BYTES 1056  /* longest search answer of any link, and a zero */
 
+/* Calling convention. On 32-bit Windows every function is __stdcall (WINAPI), the
+ * convention of the Windows API itself and the one that Visual Basic, Delphi and .NET
+ * callers assume by default; the names stay undecorated. Elsewhere (64-bit Windows,
+ * Linux) the platform has a single convention and FPI_CALL is empty. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define FPI_CALL __stdcall
+#else
+#define FPI_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -61,67 +71,67 @@ extern "C" {
 
 /* Finds the reader: disk link, then HID link, then COM1..COM8.
  * Returns the port found (0, 9 or 1..8), -1 if none. */
-int FPIDevDetect(void);
+int FPI_CALL FPIDevDetect(void);
 /* Reader reset. */
-int FPIReset(int port);
+int FPI_CALL FPIReset(int port);
 /* Port 0 only: 0 a finger lies on the sensor, 1 no finger, -1 error or other port. */
-int FPICheckFinger(int port);
+int FPI_CALL FPICheckFinger(int port);
 /* Serial only: the reader's free command. */
-int FPIFree(int port);
+int FPI_CALL FPIFree(int port);
 /* Serial only: sends the low byte of mode. */
-int FPISetWorkMode(int port, int mode);
+int FPI_CALL FPISetWorkMode(int port, int mode);
 /* Serial only: reads the work mode into *mode. */
-int FPIGetWorkMode(int port, int* mode);
+int FPI_CALL FPIGetWorkMode(int port, int* mode);
 /* Serial only: 2-byte status word into status[0..1] (bytes, no terminator). */
-int FPIGetStatus(int port, unsigned char* status);
+int FPI_CALL FPIGetStatus(int port, unsigned char* status);
 /* Serial only: 2-byte last error word into code[0..1] (bytes, no terminator). */
-int FPIGetErrorCode(int port, unsigned char* code);
+int FPI_CALL FPIGetErrorCode(int port, unsigned char* code);
 /* Version bytes into version (FPI_VERSION_BUFFER_BYTES always suffice), count in *length.
  * No terminator follows. */
-int FPIGetVersion(int port, unsigned char* version, int* length);
+int FPI_CALL FPIGetVersion(int port, unsigned char* version, int* length);
 /* Serial only: sends 32 bytes of text (a shorter text is padded with zero bytes). */
-int FPISetSequence(int port, const char* text);
+int FPI_CALL FPISetSequence(int port, const char* text);
 /* Serial only: reads the 32-byte sequence field into sequence[0..31]; no terminator
  * follows. The request carries sequence's contents up to its first zero byte. */
-int FPIGetSequence(int port, unsigned char* sequence);
+int FPI_CALL FPIGetSequence(int port, unsigned char* sequence);
 /* Serial only: sends 16 bytes of text (a shorter text is padded with zero bytes). */
-int FPISetKey(int port, const char* key);
+int FPI_CALL FPISetKey(int port, const char* key);
 /* Writes the reader's security level (0..9). */
-int FPISetSecurityLevel(int port, int level);
+int FPI_CALL FPISetSecurityLevel(int port, int level);
 /* Reads the reader's security level into *level. */
-int FPIGetSecurityLevel(int port, int* level);
+int FPI_CALL FPIGetSecurityLevel(int port, int* level);
 /* Serial only: sensor calibration. */
-int FPICalibrate(int port);
+int FPI_CALL FPICalibrate(int port);
 /* Serial only: switches the reader and the library to 9600, 57600 or 115200 baud
  * (any other value means 9600). */
-int FPISetBuadRate(int port, int baud);
+int FPI_CALL FPISetBuadRate(int port, int baud);
 /* Dialog mode on for any non-zero dialog; baud rate 115200 when baud is 115200, else
  * 9600. Contacts no device; always 0. */
-int FPISetParam(int dialog, int baud);
+int FPI_CALL FPISetParam(int dialog, int baud);
 
 /* ---- Template library in the reader ------------------------------------------------ */
 
-int FPIClearMBLib(int port);
+int FPI_CALL FPIClearMBLib(int port);
 /* Stores one template: identifier, data_length bytes of caller data, and the template as
  * text_length characters of nibble text. */
-int FPIInsertMBLib(int port, int id, const unsigned char* data, int data_length,
-                   const char* template_text, int text_length);
+int FPI_CALL FPIInsertMBLib(int port, int id, const unsigned char* data, int data_length,
+                            const char* template_text, int text_length);
 /* Makes the library changes permanent in the reader. */
-int FPIWriteMBLib(int port);
+int FPI_CALL FPIWriteMBLib(int port);
 /* Number of stored templates into *count. */
-int FPIGetMBLibCount(int port, int* count);
+int FPI_CALL FPIGetMBLibCount(int port, int* count);
 /* Library search: the reader's answer into buffer (FPI_SEARCH_BUFFER_BYTES), its byte
  * count into *length, and a zero byte behind it. */
-int FPISearch(int port, int first, int second, unsigned char* buffer, int* length);
+int FPI_CALL FPISearch(int port, int first, int second, unsigned char* buffer, int* length);
 
 /* ---- Firmware update ------------------------------------------------------------- */
 
 /* Serial only: one-shot update with length bytes of data. */
-int FPIUpdate(int port, const unsigned char* data, int length, int kind, int baud);
+int FPI_CALL FPIUpdate(int port, const unsigned char* data, int length, int kind, int baud);
 /* Stepwise update: announce the size, send each packet, then finish. */
-int FPIUpdate_SendFileSize(int port, int size);
-int FPIUpdate_SendPacket(int port, int number, const unsigned char* data, int length);
-int FPIUpdate_Write(int port, int value);
+int FPI_CALL FPIUpdate_SendFileSize(int port, int size);
+int FPI_CALL FPIUpdate_SendPacket(int port, int number, const unsigned char* data, int length);
+int FPI_CALL FPIUpdate_Write(int port, int value);
 
 /* ---- Capture ----------------------------------------------------------------------- */
 
@@ -129,65 +139,65 @@ int FPIUpdate_Write(int port, int value);
  * Ports 0..9 only (else -3). Ports 0 and 9 without dialog: 512 characters and a
  * terminator. Serial ports and dialog mode: *length characters (at most 512), no
  * terminator. */
-int FPIFeature(int port, char* text, int* length);
+int FPI_CALL FPIFeature(int port, char* text, int* length);
 /* Three captures merged into a template, as nibble text. Ports 0..9 only (else -3).
  * Terminated or not as FPIFeature. */
-int FPITemplate(int port, char* text, int* length);
+int FPI_CALL FPITemplate(int port, char* text, int* length);
 /* As FPIFeature / FPITemplate, as 344 characters of base64 text (FPI_B64_BUFFER_BYTES),
  * no terminator. */
-int FPIFeatureB64(int port, char* text, int* length);
-int FPITemplateB64(int port, char* text, int* length);
+int FPI_CALL FPIFeatureB64(int port, char* text, int* length);
+int FPI_CALL FPITemplateB64(int port, char* text, int* length);
 /* The reader captures and extracts (or merges) by itself; nibble text into text
  * (FPI_TEXT_BUFFER_BYTES, terminated), character count into *length. */
-int FPIFeature_RED_IZ(int port, char* text, int* length);
-int FPITemplate_RED_IZ(int port, char* text, int* length);
+int FPI_CALL FPIFeature_RED_IZ(int port, char* text, int* length);
+int FPI_CALL FPITemplate_RED_IZ(int port, char* text, int* length);
 /* Template from three feature nibble texts (512 characters each): 512 characters of
  * nibble text and a terminator into text (FPI_TEXT_BUFFER_BYTES), 512 into *length. */
-int FPIGetTemplateByFeature(const char* feature1, const char* feature2,
-                            const char* feature3, char* text, int* length);
+int FPI_CALL FPIGetTemplateByFeature(const char* feature1, const char* feature2,
+                                     const char* feature3, char* text, int* length);
 /* Cancels a running finger wait; always 0. */
-int FPICancle(void);
+int FPI_CALL FPICancle(void);
 
 /* ---- Match, extract, enrol --------------------------------------------------------- */
 
 /* 0 when the two nibble texts match at the level (0..9), negative otherwise. */
-int FPIFpMatch(const char* text_a, const char* text_b, int level);
-int FPIMatch(const char* text_a, const char* text_b, int level);
+int FPI_CALL FPIFpMatch(const char* text_a, const char* text_b, int level);
+int FPI_CALL FPIMatch(const char* text_a, const char* text_b, int level);
 /* The score when the texts match, negative otherwise. */
-int FPIVerifyAsc(const char* text_a, const char* text_b, int level);
+int FPI_CALL FPIVerifyAsc(const char* text_a, const char* text_b, int level);
 /* As FPIFpMatch for two base64 texts of 344 characters. */
-int FPIFpMatchB64(const char* text_a, const char* text_b, int level);
+int FPI_CALL FPIFpMatchB64(const char* text_a, const char* text_b, int level);
 /* Does nothing; always 0. */
-int FPIFingerMatch(int a, int b, int c, int d);
+int FPI_CALL FPIFingerMatch(int a, int b, int c, int d);
 /* Quality (0..255) of a 256-byte sealed record; -2 it does not unseal. */
-int FPIGetFeatureQuality(const unsigned char* record);
+int FPI_CALL FPIGetFeatureQuality(const unsigned char* record);
 /* Feature from a caller image (FPI_IMAGE_BYTES, display form): 512 characters of nibble
  * text and a terminator into text (FPI_TEXT_BUFFER_BYTES), 512 into *length. */
-int FPIExtract(const unsigned char* image, char* text, int* length);
+int FPI_CALL FPIExtract(const unsigned char* image, char* text, int* length);
 /* Template from three caller images: nibble text and terminator as FPIExtract. */
-int FPIEnroll(const unsigned char* image1, const unsigned char* image2,
-              const unsigned char* image3, char* text, int* length);
+int FPI_CALL FPIEnroll(const unsigned char* image1, const unsigned char* image2,
+                       const unsigned char* image3, char* text, int* length);
 
 /* ---- Images ------------------------------------------------------------------------ */
 
 /* The reader captures an image; its size into *width, *height. */
-int FPIGetImage(int port, int* width, int* height);
+int FPI_CALL FPIGetImage(int port, int* width, int* height);
 /* The captured image as the reader holds it, width x height bytes into image. */
-int FPIUploadImage(int port, int width, int height, unsigned char* image);
+int FPI_CALL FPIUploadImage(int port, int width, int height, unsigned char* image);
 /* Capture and fetch in display form into image (FPI_IMAGE_BYTES). */
-int FPIGetImageData(int port, int* width, int* height, unsigned char* image);
+int FPI_CALL FPIGetImageData(int port, int* width, int* height, unsigned char* image);
 /* Ports 0 and 9 only: immediate capture in display form. */
-int FPIGetImageImmediately(int port, int* width, int* height, unsigned char* image);
+int FPI_CALL FPIGetImageImmediately(int port, int* width, int* height, unsigned char* image);
 /* Serial only: compressed image fetch; *request is passed to the reader. */
-int FPIGetImageData_RED_IZ(int port, int* width, int* height, unsigned char* image,
-                           int* request);
+int FPI_CALL FPIGetImageData_RED_IZ(int port, int* width, int* height, unsigned char* image,
+                                    int* request);
 /* Capture and write an 8-bit grey BMP file. */
-int FPIImg2Bmp(int port, const char* path);
+int FPI_CALL FPIImg2Bmp(int port, const char* path);
 /* Feature / template from BMP files: 512 characters of nibble text, no terminator, 512
  * into *length; port is not used. */
-int FPIBmp2Feature(int port, const char* path, char* text, int* length);
-int FPIBmp2Template(int port, const char* path1, const char* path2, const char* path3,
-                    char* text, int* length);
+int FPI_CALL FPIBmp2Feature(int port, const char* path, char* text, int* length);
+int FPI_CALL FPIBmp2Template(int port, const char* path1, const char* path2, const char* path3,
+                             char* text, int* length);
 
 #ifdef __cplusplus
 }

@@ -12,6 +12,7 @@
 #include "reader/match/synthesis.h"
 #include "reader/platform/clock.h"
 #include "reader/platform/platform.h"
+#include "reader/platform/system_backends.h"
 
 namespace vantrel::api {
 
@@ -38,6 +39,7 @@ void FingerWaitThread(const links::LinkOps* link) {
       return;
     }
     clock.SleepMs(kFingerPollMs);
+    platform::DispatchOnePendingMessage();
   }
   module.finger_wait_done = 1;
 }
@@ -71,8 +73,9 @@ int WaitForFinger(const links::LinkOps& link) {
       result = kFailure;
       break;
     }
-    // No window messages to dispatch on this system: the wait only sleeps.
+    // The caller's window messages keep flowing while it waits (none on Linux).
     clock.SleepMs(kWaitPollMs);
+    platform::DispatchOnePendingMessage();
   }
   // The thread sees the cleared flag at its next poll; waiting for it here means no
   // thread of an old wait can mark a later wait done.

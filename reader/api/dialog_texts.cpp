@@ -5,6 +5,8 @@
 // defaults are GB2312 bytes whatever the code page. Each text is quoted above its bytes.
 #include "reader/api/dialog_texts.h"
 
+#include "reader/platform/resource_text.h"
+
 #include <cstring>
 
 #include "reader/api/module_state.h"
@@ -276,10 +278,16 @@ char* LoadText(DialogKind kind, int base_id, int language_offset, bool loaded,
                char (&target)[kLoadedTextBytes]) {
   std::memset(target, 0, sizeof target);
   std::strncpy(target, DefaultText(kind, base_id), sizeof target - 1);
-  const char* text = loaded ? StringResource(base_id + language_offset) : nullptr;
+  if (!loaded) return target;
+  // The system's string resources first (Windows keeps the tables there), then the
+  // tables built into the library.
+  char buffer[kStringLoadBytes] = {};
+  const char* text = buffer;
+  if (platform::LoadResourceText(base_id + language_offset, buffer, sizeof buffer) <= 0) {
+    text = StringResource(base_id + language_offset);
+  }
   if (text != nullptr && text[0] != '\0') {
-    char buffer[kStringLoadBytes] = {};
-    std::strncpy(buffer, text, sizeof buffer - 1);
+    if (text != buffer) std::strncpy(buffer, text, sizeof buffer - 1);
     std::memset(target, 0, sizeof target);
     std::memcpy(target, buffer, sizeof buffer);
   }

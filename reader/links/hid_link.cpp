@@ -44,21 +44,23 @@ class HidTransport final : public BinaryTransport {
     }
     bool found = false;
     if (free_slot >= 0) {
-      constexpr int kMaxListed = 64;
-      static platform::HidDeviceInfo listed[kMaxListed];
-      const int count = TheDevices().List(listed, kMaxListed);
+      const int count = TheDevices().List(listed_, kMaxListed);
       for (int i = 0; i < count && !found; ++i) {
-        if (!IsAccepted(listed[i].vendor_id, listed[i].product_id)) continue;
-        std::unique_ptr<platform::HidDevice> device = TheDevices().Open(listed[i]);
+        if (!IsAccepted(listed_[i].vendor_id, listed_[i].product_id)) continue;
+        std::unique_ptr<platform::HidDevice> device = TheDevices().Open(listed_[i]);
         if (!device) continue;  // gone or busy: try the next one
         g_devices[free_slot] = std::move(device);
         slot.handle = free_slot;
         found = true;
       }
     }
-    // The once-only registration for device-change notices: nothing to register with
-    // here, but the flag keeps the order of the first search.
-    if (!g_object.notification_registered) g_object.notification_registered = true;
+    // The once-only registration for device-change notices, made on the first search;
+    // the flag is set whatever the system answered.
+    if (!g_object.notification_registered) {
+      g_object.notification_handle =
+          TheDevices().RegisterChangeNotices(g_object.recipient_window);
+      g_object.notification_registered = true;
+    }
     return found;
   }
 
@@ -89,6 +91,11 @@ class HidTransport final : public BinaryTransport {
 
   DeviceSlot& FirmwareSlot() override { return g_object.firmware_slot; }
   int PartSize() const override { return p::kHidPartSize; }
+
+ private:
+  // The devices of the current search (about 17 KB: kept here, off the callers' stacks).
+  static constexpr int kMaxListed = 64;
+  platform::HidDeviceInfo listed_[kMaxListed];
 };
 
 HidTransport g_transport;
@@ -177,7 +184,9 @@ int ReadReports(platform::HidDevice* device, uint8_t* reply, int capacity, int p
 void TeardownHidLink() {
   g_transport.Close(g_object.firmware_slot);
   for (auto& device : g_devices) device.reset();
-  // Nothing was registered on this system; releasing is clearing the record of it.
+  if (g_object.notification_handle != nullptr) {
+    TheDevices().UnregisterChangeNotices(g_object.notification_handle);
+  }
   g_object.notification_handle = nullptr;
   g_object.notification_registered = false;
 }

@@ -22,9 +22,9 @@ inline constexpr AcceptedId kAcceptedIds[] = {
     {0x5A3C, 0x1E47}, {0x4B21, 0x0771}, {0x4B21, 0xFFFF}};
 bool IsAccepted(uint16_t vendor, uint16_t product);
 
-// The HID device object: one per process, built at load, torn down at unload. On Linux
-// there is no device-change notification to register with; the flag still records that
-// the first device search has been made, so the once-only order stays visible.
+// The HID device object: one per process, built at load, torn down at unload. The first
+// device search registers for device-change notices (Windows); where the system has none
+// (Linux) the flag still records that the first search has been made.
 struct DeviceObject {
   void* recipient_window = nullptr;  // the library leaves it empty
   bool notification_registered = false;

@@ -95,8 +95,9 @@ inline int FloorRootOf(int64_t d) {
 
 // The hot functions are built twice on x86-64, for AVX2 and for any x86-64 processor, and
 // the loader picks one. VANTREL_PLAIN_MATCHER builds the plain form only (the tests build
-// it that way too, to hold it to the same scores).
-#if defined(__x86_64__) && !defined(VANTREL_PLAIN_MATCHER)
+// it that way too, to hold it to the same scores). Windows has no ifunc for the loader to
+// pick with, so it gets the plain form.
+#if defined(__x86_64__) && !defined(VANTREL_PLAIN_MATCHER) && !defined(_WIN32)
 #define VANTREL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VANTREL_WIDE_CLONES

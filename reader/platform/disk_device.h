@@ -12,9 +12,10 @@
 
 namespace vantrel::platform {
 
-// A path by which a disk device is opened (a device node, or a stand-in's name).
+// A path by which a disk device is opened (a device node, a Windows device interface
+// path, or a stand-in's name). Room for the longest Windows path (MAX_PATH).
 struct DiskPath {
-  char text[128];
+  char text[260];
 };
 inline constexpr int kMaxDisks = 64;
 
@@ -66,6 +67,6 @@ class DiskDevices {
 
 // The backends.
 DiskDevices& LinuxDiskDevices();  // reader/platform/linux/sg_disk.cpp
-DiskDevices& NoDiskDevices();     // finds nothing (reader/platform/select.cpp)
+DiskDevices& NoDiskDevices();     // finds nothing (reader/platform/null_backends.cpp)
 
 }  // namespace vantrel::platform

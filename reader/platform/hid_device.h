@@ -6,7 +6,7 @@
 // input report it reads, and drops byte 0 of an output report the way the system wants
 // it for such devices (hidraw takes the 0 and strips it itself).
 //
-// Contract for every backend (Linux hidraw, the in-process stand-in device):
+// Contract for every backend (Linux hidraw, Windows HidD/HidP, the in-process stand-in):
 // - One thread at a time per open device; the HID link is synchronous.
 // - Time-outs are in milliseconds of the Clock of reader/platform/clock.h.
 #pragma once
@@ -17,7 +17,7 @@
 namespace vantrel::platform {
 
 struct HidDeviceInfo {
-  char path[128] = {};           // the backend's name for the device
+  char path[260] = {};           // the backend's name for the device (up to MAX_PATH)
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
   int input_report_length = 0;   // with the report-id byte, as the device declares it
@@ -55,16 +55,22 @@ class HidDevices {
   virtual int List(HidDeviceInfo* devices, int capacity) = 0;
   // Opens a listed device for reading and writing; nullptr when it cannot be opened.
   virtual std::unique_ptr<HidDevice> Open(const HidDeviceInfo& device) = 0;
+  // Registers recipient (a window handle, may be empty) for the system's notices of HID
+  // devices arriving and leaving; returns the registration, or nullptr when there is
+  // none (no such notices on this system, or the system refused).
+  virtual void* RegisterChangeNotices(void* /*recipient*/) { return nullptr; }
+  // Releases a registration from RegisterChangeNotices; nullptr is ignored.
+  virtual void UnregisterChangeNotices(void* /*registration*/) {}
 };
 
-// A provider that lists no device.
+// A provider that lists no device (reader/platform/null_backends.cpp).
 HidDevices& NoHidDevices();
 
 // The hidraw backend (reader/platform/linux/hidraw.cpp).
 HidDevices& HidrawDevices();
 
 // Report lengths (report-id byte included) declared by a HID report descriptor: the
-// largest input and output report. Exposed for tests of the descriptor reader.
+// largest input and output report (reader/platform/hid_descriptor.cpp).
 struct ReportLengths {
   int input = 0;
   int output = 0;

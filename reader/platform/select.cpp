@@ -1,5 +1,6 @@
-// Which backend serves each seam. The real Linux backends by default; VANTREL_SIMULATOR
-// (a comma list of link names) attaches the stand-in reader on the links it names.
+// Which backend serves each seam. The real backends of this system by default;
+// VANTREL_SIMULATOR (a comma list of link names) attaches the stand-in reader on the
+// links it names.
 #include <cstddef>
 #include <cstdlib>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include "reader/platform/select_names.h"
 #include "reader/platform/hid_device.h"
 #include "reader/platform/serial_port.h"
+#include "reader/platform/system_backends.h"
 #include "reader/platform/virtual/virtual_disk.h"
 #include "reader/platform/virtual/virtual_hid.h"
 #include "reader/platform/virtual/virtual_serial.h"
@@ -22,14 +24,6 @@
 namespace vantrel::platform {
 
 namespace {
-
-class EmptyDisks final : public DiskDevices {
- public:
-  int List(DiskPath*, int) override { return 0; }
-  int Open(const char*) override { return -1; }
-  bool Close(int) override { return false; }
-  ScsiResult Execute(int, const ScsiCommand&) override { return {}; }
-};
 
 std::mutex& SelectionLock() {
   static std::mutex lock;
@@ -76,14 +70,13 @@ const SimulatorName kSimulatorNames[] = {
     {"com7", AttachCom<7>}, {"com8", AttachCom<8>}, {"com9", AttachCom<9>},
 };
 
-// The defaults before any selection: the real backends. The HID and serial seams set
-// theirs here too (a link without a backend gets one that finds no device).
+// The defaults before any selection: the real backends of this system.
 void DefaultProviders(Providers& p) {
-  p.disk = &LinuxDiskDevices();
-  p.hid = &HidrawDevices();
-  p.serial = &TermiosSerialPorts();
+  p.disk = &SystemDiskDevices();
+  p.hid = &SystemHidDevices();
+  p.serial = &SystemSerialPorts();
   p.clock = &SystemClock();
-  p.dialog = &PluginDialogHost();
+  p.dialog = &SystemDialogHost();
 }
 
 bool SameName(const char* a, const char* b, size_t length) {
@@ -97,22 +90,7 @@ bool SameName(const char* a, const char* b, size_t length) {
   return true;
 }
 
-class NullDialogHost final : public DialogHost {
- public:
-  bool Run(int, DialogClient&) override { return false; }
-};
-
 }  // namespace
-
-DialogHost& NoDialogHost() {
-  static NullDialogHost host;
-  return host;
-}
-
-DiskDevices& NoDiskDevices() {
-  static EmptyDisks disks;
-  return disks;
-}
 
 int ParseSimulatorList(const char* text, const SimulatorName* names, int name_count,
                        const SimulatorName** matched, int capacity) {

@@ -1,6 +1,6 @@
 // The serial-port seam: what the serial link needs of a COM port, nothing more.
 //
-// Contract for every backend (Linux termios, the in-process stand-in port):
+// Contract for every backend (Linux termios, Windows COM ports, the in-process stand-in):
 // - Calls on one SerialPort come from one thread at a time (the link is synchronous).
 // - Time is the Clock of reader/platform/clock.h: a backend that waits for a byte waits
 //   on that clock, so a virtual clock makes long time-outs cost no real time.
@@ -49,11 +49,14 @@ class SerialPorts {
   virtual std::unique_ptr<SerialPort> Open(int com_number, int baud) = 0;
 };
 
-// A provider with no ports at all: every Open fails.
+// A provider with no ports at all: every Open fails (reader/platform/null_backends.cpp).
 SerialPorts& NoSerialPorts();
 
 // The termios backend (reader/platform/linux/termios_serial.cpp). COM n is /dev/ttyS(n-1)
 // unless the environment variable VANTREL_COM<n> names another device.
 SerialPorts& TermiosSerialPorts();
+
+// The Windows backend (reader/platform/windows/com_ports.cpp): COM n is \\.\COMn.
+SerialPorts& ComPorts();
 
 }  // namespace vantrel::platform

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "reader/platform/platform.h"
+#include "reader/platform/system_backends.h"
 #include "reader/platform/virtual/virtual_hid.h"
 #include "reader/platform/virtual/virtual_serial.h"
 
@@ -29,8 +30,8 @@ TEST(SimulatorSelection, ComAndHidNamesAttachTheStandIn) {
   // Without the variable the real backends come back.
   ::unsetenv("VANTREL_SIMULATOR");
   platform::SelectBackendsAtLoad();
-  EXPECT_EQ(platform::Current().serial, &platform::TermiosSerialPorts());
-  EXPECT_EQ(platform::Current().hid, &platform::HidrawDevices());
+  EXPECT_EQ(platform::Current().serial, &platform::SystemSerialPorts());
+  EXPECT_EQ(platform::Current().hid, &platform::SystemHidDevices());
   platform::Install(previous);
 }
 

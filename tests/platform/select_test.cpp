@@ -8,6 +8,7 @@
 #include "reader/platform/disk_device.h"
 #include "reader/platform/platform.h"
 #include "reader/platform/select_names.h"
+#include "reader/platform/system_backends.h"
 
 namespace vantrel::platform {
 namespace {
@@ -57,7 +58,7 @@ TEST_F(SelectTest, DiskSimulatorIsAttachedByName) {
   setenv("VANTREL_SIMULATOR", "disk", 1);
   SelectBackendsAtLoad();
   ASSERT_NE(Current().disk, nullptr);
-  EXPECT_NE(Current().disk, &LinuxDiskDevices());
+  EXPECT_NE(Current().disk, &SystemDiskDevices());
   DiskPath paths[4];
   ASSERT_EQ(Current().disk->List(paths, 4), 1);
   EXPECT_STREQ(paths[0].text, "/dev/vantrel-sim0");
@@ -65,7 +66,7 @@ TEST_F(SelectTest, DiskSimulatorIsAttachedByName) {
 
   unsetenv("VANTREL_SIMULATOR");
   SelectBackendsAtLoad();
-  EXPECT_EQ(Current().disk, &LinuxDiskDevices());
+  EXPECT_EQ(Current().disk, &SystemDiskDevices());
 }
 
 TEST_F(SelectTest, InstallKeepsWhatItIsNotGiven) {

@@ -133,20 +133,10 @@ class TermiosPorts final : public SerialPorts {
   }
 };
 
-class NoPorts final : public SerialPorts {
- public:
-  std::unique_ptr<SerialPort> Open(int, int) override { return nullptr; }
-};
-
 }  // namespace
 
 SerialPorts& TermiosSerialPorts() {
   static TermiosPorts ports;
-  return ports;
-}
-
-SerialPorts& NoSerialPorts() {
-  static NoPorts ports;
   return ports;
 }
 

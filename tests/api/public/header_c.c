@@ -3,13 +3,13 @@
 
 #include <stddef.h>
 
-typedef int (*PortCall)(int);
+typedef int(FPI_CALL* PortCall)(int);
 
 /* Taking the addresses checks the declarations without calling anything. */
 const PortCall kPortCalls[] = {FPIReset, FPIFree, FPICalibrate, FPIClearMBLib, FPIWriteMBLib,
                                FPICheckFinger};
-int (*const kDetect)(void) = FPIDevDetect;
-int (*const kCancel)(void) = FPICancle;
-int (*const kInsert)(int, int, const unsigned char*, int, const char*, int) = FPIInsertMBLib;
-int (*const kImage)(int, int*, int*, unsigned char*) = FPIGetImageData;
+int(FPI_CALL* const kDetect)(void) = FPIDevDetect;
+int(FPI_CALL* const kCancel)(void) = FPICancle;
+int(FPI_CALL* const kInsert)(int, int, const unsigned char*, int, const char*, int) = FPIInsertMBLib;
+int(FPI_CALL* const kImage)(int, int*, int*, unsigned char*) = FPIGetImageData;
 const size_t kTextBytes = FPI_TEXT_BUFFER_BYTES;
