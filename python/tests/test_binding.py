@@ -16,7 +16,7 @@ HEADER = pathlib.Path(__file__).parents[2] / "include" / "vantrel" / "vantrel.h"
 def test_every_export_of_the_header_is_declared_with_its_arguments():
     text = re.sub(r"/\*.*?\*/", "", HEADER.read_text(), flags=re.S)
     declared = {}
-    for name, args in re.findall(r"int\s+(FPI\w+)\s*\(([^)]*)\)", text):
+    for name, args in re.findall(r"int\s+(?:FPI_CALL\s+)?(FPI\w+)\s*\(([^)]*)\)", text):
         declared[name] = 0 if args.strip() in ("", "void") else args.count(",") + 1
     assert len(declared) == 50
     assert {n: len(a) for n, a in _library.SIGNATURES.items()} == declared
