@@ -21,6 +21,7 @@ constexpr int kMaxTriples = kMaxPairs + 1;
 constexpr int kMergeRoom = kMaxTriples + 3 * (kMaxPairs + 1) + 3 * kMaxMinutiae;
 
 using CanvasEntry = MergedEntry;
+static_assert(kHullChainRoom >= 2 * kMaxMinutiae + 8, "room for the hull deque");
 
 struct Capture {
   record::DecodedRecord record;
@@ -57,6 +58,26 @@ void DrawEdge(uint8_t grid[kHullRows][kHullColumns], int rows, int columns, int 
   const int length = FloorRoot(int64_t{dx} * dx + int64_t{dy} * dy);
   for (int i = 0; i < length; ++i)
     SetCell(grid, rows, columns, y0 + (i * dy) / length, x0 + (i * dx) / length);
+}
+
+// Fills each inner row between its first and last drawn cell, searched from the middle.
+void FillHullRows(uint8_t grid[kHullRows][kHullColumns], int rows, int columns) {
+  const int w = columns;
+  for (int row = 1; row < rows - 1; ++row) {
+    int i = w / 2 + 1;
+    for (int c = 0; c <= w / 2 && c < w; ++c)
+      if (grid[row][c] == 0) {
+        i = c;
+        break;
+      }
+    int j = w / 2 - 1;
+    for (int c = w - 1; c >= std::max(0, w / 2 - 2); --c)
+      if (grid[row][c] == 0) {
+        j = c;
+        break;
+      }
+    for (int c = std::max(i, 0); c <= j && c < w; ++c) grid[row][c] = 0;
+  }
 }
 
 // A pair of a base-side list and an other-side list, as in an alignment record.
@@ -175,6 +196,59 @@ int MeanOfThree(int p, int q, int r) {
   return m;
 }
 
+int HullChain(const HullPoint* ordered, int n, HullPoint* chain) {
+  if (n <= 0) return 0;
+  if (n > kMaxMinutiae) n = kMaxMinutiae;
+  const HullPoint* pts = ordered;
+  const auto cross = [](const HullPoint& a, const HullPoint& b, const HullPoint& c) {
+    return Cross(a.x, a.y, b.x, b.y, c.x, c.y);
+  };
+  // Degenerate hulls: a single point; points on one line give the segment between the
+  // two extreme points, there and back.
+  int k1 = 1;
+  while (k1 < n && pts[k1].x == pts[0].x && pts[k1].y == pts[0].y) ++k1;
+  if (k1 >= n) {
+    chain[0] = pts[0];
+    return 1;
+  }
+  int k2 = k1 + 1;
+  while (k2 < n && cross(pts[0], pts[k1], pts[k2]) == 0) ++k2;
+  if (k2 >= n) {
+    chain[0] = pts[0];
+    chain[1] = pts[n - 1];
+    chain[2] = pts[0];
+    return 3;
+  }
+  // Melkman over the ordered points. Points sorted by y then x form a simple chain,
+  // which is what the algorithm needs. The collinear run before the first turn
+  // contributes only its far end, pts[k2 - 1]. The deque d[bottom..top] holds the hull
+  // with its newest vertex at both ends; a vertex stays only on a strictly convex turn.
+  HullPoint d[kHullChainRoom];
+  int bottom = kMaxMinutiae + 2, top = bottom + 3;
+  const HullPoint p0 = pts[0], p1 = pts[k2 - 1], p2 = pts[k2];
+  d[bottom] = p2;
+  d[top] = p2;
+  const bool turns_left = cross(p0, p1, p2) > 0;
+  d[bottom + 1] = turns_left ? p0 : p1;
+  d[bottom + 2] = turns_left ? p1 : p0;
+  const auto left = [&](const HullPoint& a, const HullPoint& b, const HullPoint& c) {
+    return cross(a, b, c) > 0;
+  };
+  for (int i = k2 + 1; i < n; ++i) {
+    const HullPoint p = pts[i];
+    if (left(d[bottom], d[bottom + 1], p) && left(d[top - 1], d[top], p)) continue;
+    // A point outside a hull of three or more vertices never sees every edge, so each
+    // loop stops with at least two entries left; the guard only keeps the indices sane.
+    while (top - bottom > 1 && !left(d[bottom], d[bottom + 1], p)) ++bottom;
+    d[--bottom] = p;
+    while (top - bottom > 1 && !left(d[top - 1], d[top], p)) --top;
+    d[++top] = p;
+  }
+  const int m = top - bottom + 1;
+  for (int i = 0; i < m; ++i) chain[i] = d[bottom + i];
+  return m;
+}
+
 void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_height,
                   uint8_t grid[kHullRows][kHullColumns]) {
   std::memset(grid, 1, kHullRows * kHullColumns);
@@ -183,79 +257,17 @@ void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_
   if (n <= 0 || rows == 0 || columns == 0) return;
   if (n > kMaxMinutiae) n = kMaxMinutiae;
 
-  struct P {
-    int x, y;
-  };
-  P pts[kMaxMinutiae];
-  for (int i = 0; i < n; ++i) pts[i] = P{xs[i], ys[i]};
-  std::stable_sort(pts, pts + n, [](const P& a, const P& b) {
+  HullPoint pts[kMaxMinutiae];
+  for (int i = 0; i < n; ++i) pts[i] = HullPoint{xs[i], ys[i]};
+  std::stable_sort(pts, pts + n, [](const HullPoint& a, const HullPoint& b) {
     return a.y != b.y ? a.y < b.y : a.x < b.x;
   });
-
-  // Degenerate hulls: a single point marks its own cell; points on one line draw the
-  // segment between the two extreme points, there and back.
-  int k1 = 1;
-  while (k1 < n && pts[k1].x == pts[0].x && pts[k1].y == pts[0].y) ++k1;
-  if (k1 >= n) {
-    SetCell(grid, rows, columns, pts[0].y / 8, pts[0].x / 8);
-  } else {
-    int k2 = k1 + 1;
-    while (k2 < n && Cross(pts[0].x, pts[0].y, pts[k1].x, pts[k1].y, pts[k2].x, pts[k2].y) == 0) ++k2;
-    if (k2 >= n) {
-      DrawEdge(grid, rows, columns, pts[0].x, pts[0].y, pts[n - 1].x, pts[n - 1].y);
-      DrawEdge(grid, rows, columns, pts[n - 1].x, pts[n - 1].y, pts[0].x, pts[0].y);
-    } else {
-      // Melkman over the ordered points. Points sorted by y then x form a simple chain,
-      // which is what the algorithm needs. The collinear run before the first turn
-      // contributes only its far end, pts[k2 - 1].
-      constexpr int kRoom = 2 * kMaxMinutiae + 8;
-      P d[kRoom];
-      int bottom = kMaxMinutiae + 2, top = bottom + 3;
-      const P p0 = pts[0], p1 = pts[k2 - 1], p2 = pts[k2];
-      d[bottom] = p2;
-      d[top] = p2;
-      if (Cross(p0.x, p0.y, p1.x, p1.y, p2.x, p2.y) > 0) {
-        d[bottom + 1] = p0;
-        d[bottom + 2] = p1;
-      } else {
-        d[bottom + 1] = p1;
-        d[bottom + 2] = p0;
-      }
-      const auto left = [&](const P& a, const P& b, const P& c) {
-        return Cross(a.x, a.y, b.x, b.y, c.x, c.y) > 0;
-      };
-      for (int i = k2 + 1; i < n; ++i) {
-        const P p = pts[i];
-        if (left(d[bottom], d[bottom + 1], p) && left(d[top - 1], d[top], p)) continue;
-        while (top - bottom > 2 && !left(d[bottom], d[bottom + 1], p)) ++bottom;
-        if (bottom <= 0) break;  // cannot happen with at most 50 points; never write outside
-        d[--bottom] = p;
-        while (top - bottom > 2 && !left(d[top - 1], d[top], p)) --top;
-        if (top >= kRoom - 1) break;
-        d[++top] = p;
-      }
-      for (int i = bottom; i < top; ++i)
-        DrawEdge(grid, rows, columns, d[i].x, d[i].y, d[i + 1].x, d[i + 1].y);
-    }
-  }
-
-  // Fill each inner row between its first and last drawn cell, searched from the middle.
-  const int w = columns;
-  for (int row = 1; row < rows - 1; ++row) {
-    int i = w / 2 + 1;
-    for (int c = 0; c <= w / 2 && c < w; ++c)
-      if (grid[row][c] == 0) {
-        i = c;
-        break;
-      }
-    int j = w / 2 - 1;
-    for (int c = w - 1; c >= std::max(0, w / 2 - 2); --c)
-      if (grid[row][c] == 0) {
-        j = c;
-        break;
-      }
-    for (int c = std::max(i, 0); c <= j && c < w; ++c) grid[row][c] = 0;
-  }
+  HullPoint chain[kHullChainRoom];
+  const int m = HullChain(pts, n, chain);
+  if (m == 1) SetCell(grid, rows, columns, chain[0].y / 8, chain[0].x / 8);
+  for (int i = 0; i + 1 < m; ++i)
+    DrawEdge(grid, rows, columns, chain[i].x, chain[i].y, chain[i + 1].x, chain[i + 1].y);
+  FillHullRows(grid, rows, columns);
 }
 
 int CentreMerged(const MergedEntry* entries, int count, MergedEntry* out) {
@@ -482,10 +494,15 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
     link[0][2] = MakeLink(base, R2.reference_a, second, R2.reference_b);
     link[2][0] = MakeLink(second, R2.reference_b, base, R2.reference_a);
     link[1][2] = MakeLink(first, R3.reference_a, second, R3.reference_b);
+    // With no third alignment (R3 without a reference pair) the links between the two
+    // other captures have no shift: a minutia's canvas position is tested against the
+    // other capture's hull as it stands.
     link[2][1] = MakeLink(second, R3.reference_b, first, R3.reference_a);
     for (int x = 0; x < 3; ++x) {
       const Capture& c = work->captures[x];
       for (int i = 0; i < c.n; ++i) {
+        // used[][] also holds the reference minutiae merged as reference pairs: a
+        // minutia merged in any pair merge counts as merged and is not offered again here.
         if (!c.on_canvas[i] || in_triple[x][i] || used[x][i]) continue;
         if (x == 0 && (used_with_first[i] || used_with_second[i])) continue;
         if (x == 1 && (Contains(R1.pairs_b, R1.pair_count, i) || used_in_third[i])) continue;

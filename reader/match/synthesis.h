@@ -42,6 +42,16 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
 void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_height,
                   uint8_t grid[kHullRows][kHullColumns]);
 
+// Convex hull of n points (at most 50) already ordered by y, then x: Melkman's algorithm,
+// keeping only vertices of strictly convex turns. Writes the closed chain to chain (room
+// for kHullChainRoom), its first vertex repeated at the end, and returns its length: 0
+// for no point, 1 for a single point, 3 (there and back) for points on one line.
+struct HullPoint {
+  int x, y;
+};
+inline constexpr int kHullChainRoom = 2 * 50 + 8;
+int HullChain(const HullPoint* ordered, int n, HullPoint* chain);
+
 // The two growing passes of the template's background map.
 void GrowHullMap(uint8_t grid[kHullRows][kHullColumns]);
 
