@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "reader/cpu/vector_forms.h"
+#if defined(VANTREL_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -58,7 +59,7 @@ int ShiftOf(int64_t value) {
   return length > 6 ? length - 6 : 0;
 }
 
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
 // Index of the first of 16 counts whose running sum exceeds k, and k less the counts
 // before it. The counts must sum to more than k, and to at most 127.
 inline int FirstPast(const uint8_t* counts, int& k) {
@@ -95,7 +96,7 @@ struct WindowHistogram {
   }
   // The value of rank k (0-based, ascending); k < n.
   int Rank(int k) const {
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
     // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
     // so the sums fit bytes): the first bin whose running sum passes k holds rank k.
     const int bucket = FirstPast(coarse, k);
@@ -120,7 +121,7 @@ struct WindowHistogram {
 // Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 block whose top-left pixel
 // is at `block`. |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below
 // 2^27, so the sums are 32-bit sums of 16 x 16-bit products, in any order.
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
 inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
   const __m128i zero = _mm_setzero_si128();
   auto load = [&](const uint8_t* q) {

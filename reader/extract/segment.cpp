@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "reader/cpu/vector_forms.h"
+#if defined(VANTREL_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -43,7 +44,7 @@ int SumOfNeighbours(const uint8_t (&mask)[kBlockRows][kBlockColumns], int r, int
 }  // namespace
 
 void BlockStats(const uint8_t* block, int* mean, int* variance) {
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
   // The same sums eight pixels at a time: the squares of the differences are exact.
   const __m128i zero = _mm_setzero_si128();
   __m128i rows[kBlockSize];
@@ -213,7 +214,7 @@ void PreFilter(const uint8_t* src, uint8_t* dst) {
     out[w - 2] = s[w - 2];
     out[w - 1] = s[w - 1];
     // The weights sum to 100, so a flat area keeps its value exactly.
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
     // Column sums reach 2550 and row sums 25 500: both fit 16-bit lanes, and for every
     // value up to 25 500, (v x 41944) >> 22 is v / 100.
     alignas(16) int16_t v[w];

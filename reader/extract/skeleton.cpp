@@ -4,7 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "reader/cpu/vector_forms.h"
+#if defined(VANTREL_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -126,7 +127,7 @@ inline void RowMasks(const uint8_t* row, RowBits& bits) {
 
 // One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
 // no brighter than the mean of its two samples across the ridge, else 0.
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
 inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
                         uint8_t* out) {
   const __m128i zero = _mm_setzero_si128();
