@@ -4,10 +4,15 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "reader/extract/angle.h"
-#include "reader/extract/record.h"
+#include "reader/record/angle.h"
+#include "reader/record/record.h"
 
 namespace vantrel::extract {
+
+using record::AngleDifference;
+using record::AngleOf;
+using record::CircularMean;
+using record::CircularMeanResult;
 namespace {
 
 constexpr int kStride = kCanvasWidth;

@@ -10,9 +10,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "reader/extract/angle.h"
+#include "reader/record/angle.h"
 
 namespace vantrel::extract {
+
+using record::AngleOf;
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <new>
 
-#include "reader/extract/angle.h"
-#include "reader/extract/record.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/angle.h"
+#include "reader/record/record.h"
+#include "reader/record/record_text.h"
 #include "reader/match/matcher_internal.h"
 
 namespace vantrel::match::detail {
@@ -72,7 +72,7 @@ uint16_t WordAt(const uint8_t* bytes, int offset) {
 // 1 + 2i and 2 + 2i, bit 15 - (c - 1) / 2 of it block column c; the outer ring is
 // background.
 void ReadSide(const uint8_t* bytes, Side& side) {
-  static_assert(extract::kBlockColumns == 32 && extract::kBlockRows == 36);
+  static_assert(record::kBlockColumns == 32 && record::kBlockRows == 36);
   const int count = bytes[3];
   side.n = (bytes[0] == record::kFormat && count <= kMaxMinutiae) ? count : 0;
   const int area_height = bytes[4] == 0 ? 288 : bytes[4] * 8;
@@ -82,15 +82,15 @@ void ReadSide(const uint8_t* bytes, Side& side) {
   const int inside_column_limit = area_width / 8;
   const uint32_t inside_columns =
       inside_column_limit >= 32 ? ~uint32_t{0} : (uint32_t{1} << inside_column_limit) - 1;
-  side.background_rows[0] = side.background_rows[extract::kBlockRows - 1] = ~uint32_t{0};
-  for (int i = 0; 2 + 2 * i < extract::kBlockRows; ++i) {  // rows 1 + 2i and 2 + 2i are alike
+  side.background_rows[0] = side.background_rows[record::kBlockRows - 1] = ~uint32_t{0};
+  for (int i = 0; 2 + 2 * i < record::kBlockRows; ++i) {  // rows 1 + 2i and 2 + 2i are alike
     const unsigned word = WordAt(bytes, 6 + 2 * i);
     uint32_t row = 1u | (1u << 31);
     for (int j = 0; j < 15; ++j)
       row |= static_cast<uint32_t>((word >> (15 - j)) & 1) * (3u << (1 + 2 * j));
     side.background_rows[1 + 2 * i] = side.background_rows[2 + 2 * i] = row;
   }
-  for (int r = 0; r < extract::kBlockRows; ++r)
+  for (int r = 0; r < record::kBlockRows; ++r)
     side.inside_rows[r] = r < inside_row_limit ? ~side.background_rows[r] & inside_columns : 0;
   side.core1_x = bytes[40] * 2;
   side.core1_y = bytes[41] * 2;
@@ -350,7 +350,7 @@ void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a
   int pb_dir[kMaxMinutiae], pb_dist[kMaxMinutiae];
   for (int i = 0; i < nb; ++i) {
     const int dx = w.ob.x[i] - w.max, dy = w.ob.y[i] - w.may;
-    pb_dir[i] = extract::AngleOf(dy, dx);
+    pb_dir[i] = record::AngleOf(dy, dx);
     pb_dist[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
   }
 
@@ -580,7 +580,7 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
     const int max = A.x[slot.a], may = A.y[slot.a];
     for (int i = 0; i < A.n; ++i) {
       const int dx = A.x[i] - max, dy = A.y[i] - may;
-      polar_a.direction[i] = extract::AngleOf(dy, dx);
+      polar_a.direction[i] = record::AngleOf(dy, dx);
       polar_a.distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
     }
     for (int k = 0; k < kRotations; ++k) {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "reader/extract/angle.h"
-#include "reader/extract/record.h"
+#include "reader/record/angle.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 
 namespace vantrel::match::detail {
@@ -108,13 +108,13 @@ struct Side {
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kMaxMinutiae], reliability[kMaxMinutiae], type[kMaxMinutiae];
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
-  uint32_t background_rows[extract::kBlockRows];
+  uint32_t background_rows[record::kBlockRows];
   // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
   // that is in a foreground block and below the area width and height. Area sizes are
   // whole blocks, and the outer ring of blocks is background, so for a point (x, y) with
   // 0 <= x < 256 and 0 <= y < 288 the bit says the same as the tests
   // 0 < x < width, 0 < y < height and a foreground block at (x, y).
-  uint32_t inside_rows[extract::kBlockRows];
+  uint32_t inside_rows[record::kBlockRows];
   int32_t core1_x, core1_y, core2_x, core2_y;  // stored bytes x 2
   bool core1 = false;
   int core2_packed = 0;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 
 namespace vantrel::match {
