@@ -1,5 +1,5 @@
 // The pure layers (protocol, record, extract, match, and the vector-form helper they
-// share) include only standard headers that touch no file, device, clock or thread, and
+// share) include only standard headers that touch no file, device or clock, and
 // project headers of their own layer or of the layers below it.
 #include <gtest/gtest.h>
 
@@ -29,14 +29,15 @@ const std::vector<Layer>& PureLayers() {
   return layers;
 }
 
-// Standard headers without files, devices, clocks or threads, and the vector intrinsics.
+// Standard headers without files, devices or clocks, and the vector intrinsics.
 const std::set<std::string>& AllowedSystemHeaders() {
   static const std::set<std::string> headers = {
       "algorithm", "array",      "bit",          "cassert",          "climits",
       "cmath",     "cstddef",    "cstdint",      "cstdlib",          "cstring",
       "functional", "initializer_list", "iterator", "limits",        "memory",
       "new",       "numeric",    "optional",     "span",             "string_view",
-      "tuple",     "type_traits", "utility",     "emmintrin.h",      "immintrin.h"};
+      "tuple",     "type_traits", "utility",     "vector",           "atomic",
+      "thread",    "emmintrin.h", "immintrin.h"};
   return headers;
 }
 
@@ -91,7 +92,8 @@ TEST(Layers, CheckerJudgesEachKindOfInclude) {
       {"#include <windows.h>", true},
       {"#include <fstream>", true},
       {"#include <chrono>", true},
-      {"#include <thread>", true},
+      {"#include <cstdio>", true},
+      {"#include <ctime>", true},
       {"#include \"reader/extract/extract_context.h\"", true},
       {"#include \"reader/platform/clock.h\"", true},
       {"#include \"reader/api/capture.h\"", true},
