@@ -518,42 +518,44 @@ int ImageQuality(const ExtractionContext& context) {
   return static_cast<int>(std::llabs(2 * q - 120));
 }
 
-int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext context) {
-  if (skeleton == nullptr || record == nullptr) return kMinutiaeNullArgument;
-  auto fail = [record](int code) {
-    record[2] = 0;
-    record[3] = 0;
-    return code;
-  };
-  Work w;
+namespace {
 
-  // Detection, in scan order. A full list keeps overwriting its last slot.
-  int raw_endings = 0, raw_bifurcations = 0;
+// How many candidates the scan found, before the border rejection.
+struct RawCounts {
+  int endings = 0, bifurcations = 0;
+};
+
+// Detection, in scan order. A full list keeps overwriting its last slot.
+RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
+  RawCounts raw;
   for (int y = kFirstRow; y <= kLastRow; ++y) {
     for (int x = kFirstColumn; x <= kLastColumn; ++x) {
       if (skeleton[y * kStride + x] == 0) continue;
       const Neighbours nb = NeighbourCode(skeleton, x, y);
       if (nb.count == 3) {
         if (ThinPairs(nb.code).found) continue;
-        w.bifurcations[raw_bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw_bifurcations == kMaxBifurcationCandidates) raw_bifurcations = kMaxBifurcationCandidates - 1;
+        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
       } else if (nb.count == 1 || nb.count == 5 || nb.count == 7) {
-        w.endings[raw_endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw_endings == kMaxEndingCandidates) raw_endings = kMaxEndingCandidates - 1;
+        w.endings[raw.endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.endings == kMaxEndingCandidates) raw.endings = kMaxEndingCandidates - 1;
       }
     }
   }
-  if (raw_endings < kMinEndingCandidates) return fail(kMinutiaeTooFewEndings);
+  return raw;
+}
 
-  // Border rejection against the block mask (1 = background).
+// Border rejection against the block mask (1 = background): an ending with a background
+// block among its four neighbours goes, a bifurcation with two among its eight.
+void RejectBorderCandidates(const ExtractionContext& context, const RawCounts& raw, Work& w) {
   const auto& mask = context.block_mask;
-  for (int i = 0; i < raw_endings; ++i) {
+  for (int i = 0; i < raw.endings; ++i) {
     const int r = w.endings[i].y / kBlockSize, c = w.endings[i].x / kBlockSize;
     const int sum = mask[r - 1][c] + mask[r + 1][c] + mask[r][c - 1] + mask[r][c + 1];
     if (sum >= 1) continue;
     w.endings[w.ending_count++] = w.endings[i];
   }
-  for (int i = 0; i < raw_bifurcations; ++i) {
+  for (int i = 0; i < raw.bifurcations; ++i) {
     const int r = w.bifurcations[i].y / kBlockSize, c = w.bifurcations[i].x / kBlockSize;
     int sum = 0;
     for (int dr = -1; dr <= 1; ++dr) {
@@ -564,8 +566,11 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     if (sum >= 2) continue;
     w.bifurcations[w.bifurcation_count++] = w.bifurcations[i];
   }
+}
 
-  // Directions of the raw candidates.
+// Directions of the candidates: an ending along its ridge, a bifurcation the mean of its
+// two closest branches.
+void OrientCandidates(const uint8_t* skeleton, Work& w) {
   for (int i = 0; i < w.ending_count; ++i) {
     const Point p = w.endings[i];
     Oriented& o = w.kept_endings[i];
@@ -591,13 +596,10 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     o.direction = static_cast<int16_t>(best.mean);
   }
   w.kept_bifurcation_count = w.bifurcation_count;
+}
 
-  EndingRules(skeleton, w);
-  BifurcationRules(skeleton, w);
-
-  const int consistency = MeanConsistency(w);
-  const int quality = ImageQuality(context);
-
+// The surviving minutiae with their reliabilities, endings first.
+void ListEntries(Work& w) {
   for (int i = 0; i < w.kept_ending_count; ++i) {
     const Oriented& m = w.kept_endings[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
@@ -610,10 +612,27 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
                                   record::kBifurcation};
   }
-  if (w.entry_count < kMinFinalMinutiae) return fail(kMinutiaeTooFewFinal);
+}
 
-  // Most reliable first, earliest first on ties.
-  record::RecordContent content;
+// Trace check: a minutia whose ridge does not run on loses a quarter of its reliability.
+int TracedReliability(const uint8_t* skeleton, const Entry& e) {
+  int r = e.reliability;
+  if (e.type == record::kRidgeEnding) {
+    if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
+      r = 3 * r / 4;
+    }
+    return r;
+  }
+  int dirs[8];
+  const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
+  for (int b = 0; b < branches && b < 3; ++b) {
+    if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) return 3 * r / 4;
+  }
+  return r;
+}
+
+// The record's minutiae: most reliable first, earliest first on ties, at most 50.
+void SelectMinutiae(const uint8_t* skeleton, const Work& w, record::RecordContent& content) {
   const int keep = w.entry_count < record::kMaxMinutiae ? w.entry_count : record::kMaxMinutiae;
   bool taken[kMaxEndingCandidates + kMaxBifurcationCandidates] = {};
   for (int k = 0; k < keep; ++k) {
@@ -624,30 +643,19 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     }
     taken[best] = true;
     const Entry& e = w.entries[best];
-    int r = e.reliability;
-    // Trace check: a minutia whose ridge does not run on loses a quarter.
-    if (e.type == record::kRidgeEnding) {
-      if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
-        r = 3 * r / 4;
-      }
-    } else {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
-      for (int b = 0; b < branches && b < 3; ++b) {
-        if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) {
-          r = 3 * r / 4;
-          break;
-        }
-      }
-    }
     record::Minutia& m = content.minutiae[k];
     m.x = e.x;
     m.y = e.y;
     m.direction = e.direction;
-    m.reliability = r;
+    m.reliability = TracedReliability(skeleton, e);
     m.type = e.type;
   }
   content.count = keep;
+}
+
+// Quality, background map and cores of the record.
+void DescribeRecord(const ExtractionContext& context, int quality, int consistency,
+                    record::RecordContent& content) {
   content.quality = static_cast<uint8_t>(((quality + consistency) / 2) & 0xFF);
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) content.block_mask[r][c] = context.block_mask[r][c];
@@ -659,6 +667,31 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
   content.core2_marker = context.delta_x == 0 && context.delta_y == 2;
   content.area_height = 0;
   content.area_width = 0;
+}
+
+}  // namespace
+
+int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext context) {
+  if (skeleton == nullptr || record == nullptr) return kMinutiaeNullArgument;
+  auto fail = [record](int code) {
+    record[2] = 0;
+    record[3] = 0;
+    return code;
+  };
+  Work w;
+  const RawCounts raw = DetectCandidates(skeleton, w);
+  if (raw.endings < kMinEndingCandidates) return fail(kMinutiaeTooFewEndings);
+  RejectBorderCandidates(context, raw, w);
+  OrientCandidates(skeleton, w);
+  EndingRules(skeleton, w);
+  BifurcationRules(skeleton, w);
+  const int consistency = MeanConsistency(w);
+  const int quality = ImageQuality(context);
+  ListEntries(w);
+  if (w.entry_count < kMinFinalMinutiae) return fail(kMinutiaeTooFewFinal);
+  record::RecordContent content;
+  SelectMinutiae(skeleton, w, content);
+  DescribeRecord(context, quality, consistency, content);
   record::BuildRecord(content, record);
   return kMinutiaeOk;
 }
