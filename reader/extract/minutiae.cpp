@@ -219,89 +219,106 @@ void ApplyMarks(Oriented* list, int count, const bool* marked) {
   }
 }
 
+// Removes the marked entries; returns the count left.
+int DropMarked(Oriented* list, int count, const bool* marked) {
+  ApplyMarks(list, count, marked);
+  return Compact(list, count);
+}
+
 // The density rule of both lists: a point with five or more raw candidates closer than
 // 16 pixels goes. The new count.
 int DropCrowded(Work& w, Oriented* list, int n) {
   for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, list[i].x, list[i].y, 256) >= 5;
-  ApplyMarks(list, n, w.marked);
-  return Compact(list, n);
+  return DropMarked(list, n, w.marked);
+}
+
+// Broken ridge: two endings facing each other across an empty gap.
+void DropBrokenRidges(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 3) return;
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      if (e[i].x == 0 && e[i].y == 0) break;
+      if (e[j].x == 0 && e[j].y == 0) continue;
+      if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 400) continue;
+      if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+      const int t = AngleOf(e[j].y - e[i].y, e[j].x - e[i].x);
+      if (AngleDifference(t, e[j].direction) <= 45 &&
+          AngleDifference((t + 180) % 360, e[i].direction) <= 45) {
+        e[i].x = e[i].y = 0;
+        e[j].x = e[j].y = 0;
+      }
+    }
+  }
+  n = Compact(e, n);
+}
+
+// Crowding: an ending with another within 7 pixels goes, and one with more than two
+// between 7 and 14 pixels goes with all of them.
+void DropCrowdedEndings(Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  int noted[kMaxEndingCandidates];
+  for (int i = 0; i < n; ++i) {
+    int noted_count = 0;
+    for (int j = 0; j < n; ++j) {
+      if (j == i) continue;
+      const int d2 = SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y);
+      if (d2 >= 1 && d2 <= 49) {
+        w.marked[i] = true;
+        break;
+      }
+      if (d2 >= 50 && d2 <= 196) noted[noted_count++] = j;
+    }
+    if (noted_count > 2) {
+      w.marked[i] = true;
+      for (int k = 0; k < noted_count; ++k) w.marked[noted[k]] = true;
+    }
+  }
+  n = DropMarked(e, n, w.marked);
+}
+
+// Parallel neighbours: two endings within 16 pixels, not opposed, with no ridge between.
+void DropParallelEndings(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 3) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 256) continue;
+      if (AngleDifference(e[i].direction, e[j].direction) >= 135) continue;
+      if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+      w.marked[i] = w.marked[j] = true;
+    }
+  }
+  n = DropMarked(e, n, w.marked);
+}
+
+// Spur: the ridge forks within 8 pixels.
+void DropSpurEndings(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) {
+    const TraceResult t =
+        TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
+    w.marked[i] = t.result == 2;
+  }
+  n = DropMarked(e, n, w.marked);
 }
 
 void EndingRules(const uint8_t* skeleton, Work& w) {
-  Oriented* e = w.kept_endings;
-  int& n = w.kept_ending_count;
-
-  // Broken ridge: two endings facing each other across an empty gap.
-  if (n >= 3) {
-    for (int i = 0; i < n; ++i) {
-      for (int j = i + 1; j < n; ++j) {
-        if (e[i].x == 0 && e[i].y == 0) break;
-        if (e[j].x == 0 && e[j].y == 0) continue;
-        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 400) continue;
-        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
-        const int t = AngleOf(e[j].y - e[i].y, e[j].x - e[i].x);
-        if (AngleDifference(t, e[j].direction) <= 45 &&
-            AngleDifference((t + 180) % 360, e[i].direction) <= 45) {
-          e[i].x = e[i].y = 0;
-          e[j].x = e[j].y = 0;
-        }
-      }
-    }
-    n = Compact(e, n);
-  }
-
-  // Crowding.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    int noted[kMaxEndingCandidates];
-    for (int i = 0; i < n; ++i) {
-      int noted_count = 0;
-      for (int j = 0; j < n; ++j) {
-        if (j == i) continue;
-        const int d2 = SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y);
-        if (d2 >= 1 && d2 <= 49) {
-          w.marked[i] = true;
-          break;
-        }
-        if (d2 >= 50 && d2 <= 196) noted[noted_count++] = j;
-      }
-      if (noted_count > 2) {
-        w.marked[i] = true;
-        for (int k = 0; k < noted_count; ++k) w.marked[noted[k]] = true;
-      }
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
-  // Parallel neighbours.
-  if (n >= 3) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    for (int i = 0; i < n; ++i) {
-      for (int j = i + 1; j < n; ++j) {
-        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 256) continue;
-        if (AngleDifference(e[i].direction, e[j].direction) >= 135) continue;
-        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
-        w.marked[i] = w.marked[j] = true;
-      }
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
-  // Spur: the ridge forks within 8 pixels.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) {
-      const TraceResult t =
-          TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
-      w.marked[i] = t.result == 2;
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
+  DropBrokenRidges(skeleton, w);
+  DropCrowdedEndings(w);
+  DropParallelEndings(skeleton, w);
+  DropSpurEndings(skeleton, w);
   // Density.
-  if (n >= 2) n = DropCrowded(w, e, n);
+  int& n = w.kept_ending_count;
+  if (n >= 2) n = DropCrowded(w, w.kept_endings, n);
 }
 
 int FindBifurcation(const Oriented* list, int count, int x, int y) {
@@ -311,81 +328,85 @@ int FindBifurcation(const Oriented* list, int count, int x, int y) {
   return -1;
 }
 
-void BifurcationRules(const uint8_t* skeleton, Work& w) {
+// Branch check: each of the three branches traced 30 pixels.
+void CheckBranches(const uint8_t* skeleton, Work& w) {
   Oriented* b = w.kept_bifurcations;
   int& n = w.kept_bifurcation_count;
-
-  // Branch check.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    for (int i = 0; i < n; ++i) {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
-      if (branches != 3) {  // not a clean fork any more; cannot be checked
-        w.marked[i] = true;
-        continue;
-      }
-      TraceResult t[3];
-      for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
-      bool mark = false;
-      int ended = 0, short_ended = 0;
-      Point forks[3];
-      int fork_count = 0;
-      for (int k = 0; k < 3; ++k) {
-        if (t[k].x == b[i].x && t[k].y == b[i].y) mark = true;
-        if (t[k].result == 1) ++ended;
-        if ((t[k].result == 1 || t[k].result == 2) && t[k].steps < 9) mark = true;
-        if (t[k].result == 1 && t[k].steps < 12) ++short_ended;
-        if (t[k].result >= 2 && t[k].steps < 13) {
-          const int other = FindBifurcation(b, n, t[k].x, t[k].y);
-          if (other < 0 || AngleDifference(b[other].direction, b[i].direction) > 60) mark = true;
-        }
-        if (t[k].result >= 2 && t[k].steps < 17) {
-          forks[fork_count].x = static_cast<int16_t>(t[k].x);
-          forks[fork_count].y = static_cast<int16_t>(t[k].y);
-          ++fork_count;
-        }
-      }
-      if (ended == 3 || short_ended >= 2) mark = true;
-      if (fork_count >= 2 &&
-          SquaredDistance(forks[0].x, forks[0].y, forks[1].x, forks[1].y) < 400) {
-        mark = true;
-        for (int f = 0; f < 2; ++f) {
-          const int other = FindBifurcation(b, n, forks[f].x, forks[f].y);
-          if (other >= 0) w.marked[other] = true;
-        }
-      }
-      if (mark) w.marked[i] = true;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  for (int i = 0; i < n; ++i) {
+    int dirs[8];
+    const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+    if (branches != 3) {  // not a clean fork any more; cannot be checked
+      w.marked[i] = true;
+      continue;
     }
-    ApplyMarks(b, n, w.marked);
-    n = Compact(b, n);
+    TraceResult t[3];
+    for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
+    bool mark = false;
+    int ended = 0, short_ended = 0;
+    Point forks[3];
+    int fork_count = 0;
+    for (int k = 0; k < 3; ++k) {
+      if (t[k].x == b[i].x && t[k].y == b[i].y) mark = true;
+      if (t[k].result == 1) ++ended;
+      if ((t[k].result == 1 || t[k].result == 2) && t[k].steps < 9) mark = true;
+      if (t[k].result == 1 && t[k].steps < 12) ++short_ended;
+      if (t[k].result >= 2 && t[k].steps < 13) {
+        const int other = FindBifurcation(b, n, t[k].x, t[k].y);
+        if (other < 0 || AngleDifference(b[other].direction, b[i].direction) > 60) mark = true;
+      }
+      if (t[k].result >= 2 && t[k].steps < 17) {
+        forks[fork_count].x = static_cast<int16_t>(t[k].x);
+        forks[fork_count].y = static_cast<int16_t>(t[k].y);
+        ++fork_count;
+      }
+    }
+    if (ended == 3 || short_ended >= 2) mark = true;
+    if (fork_count >= 2 &&
+        SquaredDistance(forks[0].x, forks[0].y, forks[1].x, forks[1].y) < 400) {
+      mark = true;
+      for (int f = 0; f < 2; ++f) {
+        const int other = FindBifurcation(b, n, forks[f].x, forks[f].y);
+        if (other >= 0) w.marked[other] = true;
+      }
+    }
+    if (mark) w.marked[i] = true;
   }
+  n = DropMarked(b, n, w.marked);
+}
 
+// Spread: the two closest branches of a true fork leave together.
+void DropSpreadForks(const uint8_t* skeleton, Work& w) {
+  Oriented* b = w.kept_bifurcations;
+  int& n = w.kept_bifurcation_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) {
+    int dirs[8];
+    const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+    w.marked[i] = false;
+    if (branches != 3) continue;
+    int angle[3];
+    for (int k = 0; k < 3; ++k) {
+      const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
+      angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
+    }
+    int smallest = AngleDifference(angle[0], angle[1]);
+    const int d12 = AngleDifference(angle[1], angle[2]);
+    const int d20 = AngleDifference(angle[2], angle[0]);
+    if (d12 < smallest) smallest = d12;
+    if (d20 < smallest) smallest = d20;
+    w.marked[i] = smallest > 70;
+  }
+  n = DropMarked(b, n, w.marked);
+}
+
+void BifurcationRules(const uint8_t* skeleton, Work& w) {
+  CheckBranches(skeleton, w);
   // Density.
-  if (n >= 2) n = DropCrowded(w, b, n);
-
-  // Spread: the two closest branches of a true fork leave together.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
-      w.marked[i] = false;
-      if (branches != 3) continue;
-      int angle[3];
-      for (int k = 0; k < 3; ++k) {
-        const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
-        angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
-      }
-      int smallest = AngleDifference(angle[0], angle[1]);
-      const int d12 = AngleDifference(angle[1], angle[2]);
-      const int d20 = AngleDifference(angle[2], angle[0]);
-      if (d12 < smallest) smallest = d12;
-      if (d20 < smallest) smallest = d20;
-      w.marked[i] = smallest > 70;
-    }
-    ApplyMarks(b, n, w.marked);
-    n = Compact(b, n);
-  }
+  int& n = w.kept_bifurcation_count;
+  if (n >= 2) n = DropCrowded(w, w.kept_bifurcations, n);
+  DropSpreadForks(skeleton, w);
 }
 
 // Mean consistency M: around each survivor, the share (in percent) of the raw
