@@ -647,14 +647,24 @@ int64_t RadiusSquared(const Alignment& alignment) {
 }
 
 int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
-                 MatchTrace* trace) {
+                 const MatchSink* sink) {
   const Kernels& kernels = ChosenKernels();
+  // The trace is kept only for a sink that listens.
+  MatchTrace kept;
+  MatchTrace* trace = sink != nullptr && sink->stage != nullptr ? &kept : nullptr;
+  const auto report = [&](const char* stage) {
+    if (trace) sink->stage(sink->user, stage, *trace);
+  };
   CandidateList candidates;
   FindCandidates(A, B, reach_b, candidates);
   Slot slots[kReferenceSlots];
   FillSlots(candidates, slots, trace);
+  report("FillSlots");
   ScoreSlots(kernels, A, B, slots, alignment, trace);
-  return CombineSlots(A, B, slots, trace);
+  report("ScoreSlots");
+  const int score = CombineSlots(A, B, slots, trace);
+  report("CombineSlots");
+  return score;
 }
 
 }  // namespace vantrel::match::detail
@@ -711,7 +721,16 @@ int ThresholdOfLevel(int level) {
 
 int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
               MatchTrace* trace) {
-  if (trace) *trace = MatchTrace{};
+  if (trace == nullptr) return MatchCore(record_a, record_b, alignment, static_cast<const MatchSink*>(nullptr));
+  *trace = MatchTrace{};
+  const MatchSink sink{trace, [](void* user, const char*, const MatchTrace& t) {
+                         *static_cast<MatchTrace*>(user) = t;
+                       }};
+  return MatchCore(record_a, record_b, alignment, &sink);
+}
+
+int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
+              const MatchSink* sink) {
   // Cheap early exit before any allocation: a format other than 3, or no usable count.
   if (record_a == nullptr || record_b == nullptr || EmptyForCore(record_a) ||
       EmptyForCore(record_b)) {
@@ -734,7 +753,7 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
   kernels.build_descriptors(A, radius_squared);
   kernels.build_descriptors(B, radius_squared);
   kernels.build_reach_index(B, work->reach_b);
-  return CompareSides(A, B, work->reach_b, alignment, trace);
+  return CompareSides(A, B, work->reach_b, alignment, sink);
 }
 
 int MatchRecords(const uint8_t* sealed_a, const uint8_t* sealed_b, int level) {

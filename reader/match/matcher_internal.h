@@ -196,7 +196,7 @@ int64_t RadiusSquared(const Alignment& alignment);
 // A core comparison of two prepared sides (descriptors built with the same radius, the
 // reach index that of B). Writes the winning alignment; returns the score.
 int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
-                 MatchTrace* trace);
+                 const MatchSink* sink);
 // Whether a record has no usable minutiae for the core: format other than 3, count 0
 // or above 50.
 inline bool EmptyForCore(const uint8_t* r) {

@@ -586,16 +586,29 @@ int BuildTemplate(const Work& w, const uint8_t* const (&inputs)[3], uint8_t* out
 
 int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
                        SynthesisReport* report) {
-  SynthesisReport local;
-  SynthesisReport& rep = report ? *report : local;
-  rep = SynthesisReport{};
+  if (report == nullptr)
+    return SynthesiseUnsealed(r1, r2, r3, out, static_cast<const SynthesisSink*>(nullptr));
+  *report = SynthesisReport{};
+  const SynthesisSink sink{report, [](void* user, const char*, const SynthesisReport& r) {
+                             *static_cast<SynthesisReport*>(user) = r;
+                           }};
+  return SynthesiseUnsealed(r1, r2, r3, out, &sink);
+}
+
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
+                       const SynthesisSink* sink) {
+  SynthesisReport rep;
+  const auto report = [&](const char* stage) {
+    if (sink != nullptr && sink->stage != nullptr) sink->stage(sink->user, stage, rep);
+  };
   const uint8_t* inputs[3] = {r1, r2, r3};
   if (r1 == nullptr || r2 == nullptr || r3 == nullptr || out == nullptr)
     return kSynthesisNoAgreement;
   Alignment R1, R2;
   const int* order = ChooseBase(inputs, R1, R2, rep);
+  if (order != nullptr) rep.base = order[0];
+  report("ChooseBase");
   if (order == nullptr) return kSynthesisNoAgreement;
-  rep.base = order[0];
 
   const auto work = std::make_unique<Work>();  // kept off the caller's stack
   work->R1 = R1;
@@ -604,10 +617,16 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
   ReadCaptures(*work);
   PlaceOnCanvas(*work);
   AlignTheOthers(*work, rep);
+  report("AlignTheOthers");
   FindTriples(*work, rep);
+  report("FindTriples");
   MergeShared(*work, rep);
+  report("MergeShared");
   AddSingleCaptureMinutiae(*work, rep);
-  return BuildTemplate(*work, inputs, out, rep);
+  report("AddSingleCaptureMinutiae");
+  const int rc = BuildTemplate(*work, inputs, out, rep);
+  report("BuildTemplate");
+  return rc;
 }
 
 int SynthesiseTemplate(const uint8_t* f1, const uint8_t* f2, const uint8_t* f3, uint8_t* out,

@@ -33,7 +33,19 @@ struct SynthesisReport {
 int SynthesiseTemplate(const uint8_t* f1, const uint8_t* f2, const uint8_t* f3,
                        uint8_t* out, uint16_t* length, SynthesisReport* report = nullptr);
 
+// Receives the report of one synthesis as it grows, stage by stage ("ChooseBase",
+// "AlignTheOthers", "FindTriples", "MergeShared", "AddSingleCaptureMinutiae",
+// "BuildTemplate"), for a person looking at a template. Passed in by the caller; stage
+// may be left empty. A synthesis that stops early reports only the stages it ran.
+struct SynthesisSink {
+  void* user = nullptr;
+  void (*stage)(void* user, const char* stage, const SynthesisReport& report) = nullptr;
+};
+
 // The same on unsealed records; writes the unsealed template (header 3, 1) to out.
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
+                       uint8_t* out, const SynthesisSink* sink);
+// The same, with the final report written to *report (when not null).
 int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
                        uint8_t* out, SynthesisReport* report = nullptr);
 

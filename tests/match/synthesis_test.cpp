@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "match_support.h"
@@ -248,6 +249,43 @@ TEST(Synthesis, IdenticalCapturesMakeF1TheBaseAndRaiseReliability) {
     }
     EXPECT_TRUE(found) << m.x << "," << m.y;
   }
+}
+
+// The sinks of synthesis and of the core hear every stage in order, and the last report
+// they hear is the one the report overloads give.
+TEST(Sinks, EveryStageInOrderEndingWithTheFinalReport) {
+  std::mt19937 rng(23);
+  const Bytes a = MakeRecord(testing::RandomFinger(rng, 40, 40, 216, 248, 30));
+  struct Heard {
+    std::vector<std::string> stages;
+    SynthesisReport last;
+    MatchTrace last_trace;
+  } heard;
+  const SynthesisSink sink{&heard, [](void* user, const char* stage, const SynthesisReport& r) {
+                             static_cast<Heard*>(user)->stages.push_back(stage);
+                             static_cast<Heard*>(user)->last = r;
+                           }};
+  uint8_t out[256], again[256];
+  ASSERT_EQ(SynthesiseUnsealed(a.data(), a.data(), a.data(), out, &sink), kSynthesisOk);
+  const std::vector<std::string> synthesis_stages = {"ChooseBase", "AlignTheOthers", "FindTriples",
+      "MergeShared", "AddSingleCaptureMinutiae", "BuildTemplate"};
+  EXPECT_EQ(heard.stages, synthesis_stages);
+  SynthesisReport report;
+  ASSERT_EQ(SynthesiseUnsealed(a.data(), a.data(), a.data(), again, &report), kSynthesisOk);
+  EXPECT_EQ(std::memcmp(out, again, sizeof(out)), 0);
+  EXPECT_EQ(std::memcmp(&report, &heard.last, sizeof(report)), 0);
+
+  heard.stages.clear();
+  const MatchSink match_sink{&heard, [](void* user, const char* stage, const MatchTrace& t) {
+                               static_cast<Heard*>(user)->stages.push_back(stage);
+                               static_cast<Heard*>(user)->last_trace = t;
+                             }};
+  Alignment alignment;
+  MatchTrace trace;
+  const int score = MatchCore(a.data(), a.data(), alignment, &match_sink);
+  EXPECT_EQ(MatchCore(a.data(), a.data(), alignment, &trace), score);
+  EXPECT_EQ(heard.stages, (std::vector<std::string>{"FillSlots", "ScoreSlots", "CombineSlots"}));
+  EXPECT_EQ(std::memcmp(&trace, &heard.last_trace, sizeof(trace)), 0);
 }
 
 TEST(Synthesis, SecondCaptureIsTheBaseWhenFirstAndThirdDisagree) {
