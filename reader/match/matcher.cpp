@@ -1,5 +1,8 @@
-// The minutia matcher. Everything is integer arithmetic over the fixed tables below,
-// apart from the rotation products, which are formed in double precision.
+// The minutia matcher. Everything is integer arithmetic over the fixed tables (here and
+// in matcher_internal.h), apart from the rotation products, which are formed in double
+// precision. MatchCore reads as its stages: decode both sides, build their descriptors,
+// find the candidate reference pairs, fill the six slots, score three rotations of each,
+// combine the best slot with a consistent second one.
 #include "reader/match/matcher.h"
 
 #include <bit>
