@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 #include "reader/match/synthesis.h"
 #include "tools/fingerprint_pgm.h"

@@ -23,7 +23,7 @@
 
 #include "reader/extract/extract_context.h"
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 #include "reader/match/synthesis.h"
 

@@ -15,14 +15,14 @@
 #include "reader/extract/extract_context.h"
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/normalise.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "tools/vantrel_inspect.h"
 
 namespace {
 
 using vantrel::extract::ExtractionContext;
-using vantrel::extract::kBlockColumns;
-using vantrel::extract::kBlockRows;
+using vantrel::record::kBlockColumns;
+using vantrel::record::kBlockRows;
 using vantrel::extract::kCanvasBytes;
 using vantrel::extract::kCanvasHeight;
 using vantrel::extract::kCanvasWidth;

@@ -18,7 +18,7 @@
 #include "reader/api/export_buffers.h"
 #include "reader/api/module_state.h"
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/links/link_ops.h"
 #include "reader/match/matcher.h"
 #include "reader/match/synthesis.h"

@@ -11,7 +11,7 @@
 #include "reader/api/dispatch.h"
 #include "reader/api/export_buffers.h"
 #include "reader/api/module_state.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/match/synthesis.h"
 #include "vantrel/vantrel.h"
 

@@ -6,7 +6,7 @@
 #include "reader/api/dispatch.h"
 #include "reader/api/export_buffers.h"
 #include "reader/api/image_forms.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "vantrel/vantrel.h"
 
 using vantrel::links::LinkOps;

@@ -5,7 +5,7 @@
 
 #include "reader/api/export_buffers.h"
 #include "reader/api/image_forms.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/api/result_codes.h"
 #include "reader/match/matcher.h"
 #include "reader/match/quality.h"

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "reader/record/record.h"
+
 namespace vantrel::extract {
 
 // Source image as the reader delivers it: 152 columns x 200 rows, row-major.
@@ -24,8 +26,8 @@ inline constexpr int kCanvasBytes = kCanvasWidth * kCanvasHeight;  // 73 728
 
 // 8 x 8 blocks: 32 across, 36 down. Block (r, c) covers rows 8r..8r+7, columns 8c..8c+7.
 inline constexpr int kBlockSize = 8;
-inline constexpr int kBlockColumns = 32;
-inline constexpr int kBlockRows = 36;
+inline constexpr int kBlockColumns = record::kBlockColumns;
+inline constexpr int kBlockRows = record::kBlockRows;
 inline constexpr int kBlocks = kBlockColumns * kBlockRows;  // 1152
 
 // One record per extraction call, created zeroed by ExtractFeature and passed to every

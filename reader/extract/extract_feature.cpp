@@ -6,7 +6,7 @@
 #include "reader/extract/minutiae.h"
 #include "reader/extract/normalise.h"
 #include "reader/extract/orientation.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/extract/ridge_filter.h"
 #include "reader/extract/segment.h"
 #include "reader/extract/singular.h"

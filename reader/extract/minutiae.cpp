@@ -4,10 +4,15 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "reader/extract/angle.h"
-#include "reader/extract/record.h"
+#include "reader/record/angle.h"
+#include "reader/record/record.h"
 
 namespace vantrel::extract {
+
+using record::AngleDifference;
+using record::AngleOf;
+using record::CircularMean;
+using record::CircularMeanResult;
 namespace {
 
 constexpr int kStride = kCanvasWidth;
@@ -214,89 +219,106 @@ void ApplyMarks(Oriented* list, int count, const bool* marked) {
   }
 }
 
+// Removes the marked entries; returns the count left.
+int DropMarked(Oriented* list, int count, const bool* marked) {
+  ApplyMarks(list, count, marked);
+  return Compact(list, count);
+}
+
 // The density rule of both lists: a point with five or more raw candidates closer than
 // 16 pixels goes. The new count.
 int DropCrowded(Work& w, Oriented* list, int n) {
   for (int i = 0; i < n; ++i) w.marked[i] = RawWithin(w, list[i].x, list[i].y, 256) >= 5;
-  ApplyMarks(list, n, w.marked);
-  return Compact(list, n);
+  return DropMarked(list, n, w.marked);
+}
+
+// Broken ridge: two endings facing each other across an empty gap.
+void DropBrokenRidges(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 3) return;
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      if (e[i].x == 0 && e[i].y == 0) break;
+      if (e[j].x == 0 && e[j].y == 0) continue;
+      if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 400) continue;
+      if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+      const int t = AngleOf(e[j].y - e[i].y, e[j].x - e[i].x);
+      if (AngleDifference(t, e[j].direction) <= 45 &&
+          AngleDifference((t + 180) % 360, e[i].direction) <= 45) {
+        e[i].x = e[i].y = 0;
+        e[j].x = e[j].y = 0;
+      }
+    }
+  }
+  n = Compact(e, n);
+}
+
+// Crowding: an ending with another within 7 pixels goes, and one with more than two
+// between 7 and 14 pixels goes with all of them.
+void DropCrowdedEndings(Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  int noted[kMaxEndingCandidates];
+  for (int i = 0; i < n; ++i) {
+    int noted_count = 0;
+    for (int j = 0; j < n; ++j) {
+      if (j == i) continue;
+      const int d2 = SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y);
+      if (d2 >= 1 && d2 <= 49) {
+        w.marked[i] = true;
+        break;
+      }
+      if (d2 >= 50 && d2 <= 196) noted[noted_count++] = j;
+    }
+    if (noted_count > 2) {
+      w.marked[i] = true;
+      for (int k = 0; k < noted_count; ++k) w.marked[noted[k]] = true;
+    }
+  }
+  n = DropMarked(e, n, w.marked);
+}
+
+// Parallel neighbours: two endings within 16 pixels, not opposed, with no ridge between.
+void DropParallelEndings(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 3) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 256) continue;
+      if (AngleDifference(e[i].direction, e[j].direction) >= 135) continue;
+      if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
+      w.marked[i] = w.marked[j] = true;
+    }
+  }
+  n = DropMarked(e, n, w.marked);
+}
+
+// Spur: the ridge forks within 8 pixels.
+void DropSpurEndings(const uint8_t* skeleton, Work& w) {
+  Oriented* e = w.kept_endings;
+  int& n = w.kept_ending_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) {
+    const TraceResult t =
+        TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
+    w.marked[i] = t.result == 2;
+  }
+  n = DropMarked(e, n, w.marked);
 }
 
 void EndingRules(const uint8_t* skeleton, Work& w) {
-  Oriented* e = w.kept_endings;
-  int& n = w.kept_ending_count;
-
-  // Broken ridge: two endings facing each other across an empty gap.
-  if (n >= 3) {
-    for (int i = 0; i < n; ++i) {
-      for (int j = i + 1; j < n; ++j) {
-        if (e[i].x == 0 && e[i].y == 0) break;
-        if (e[j].x == 0 && e[j].y == 0) continue;
-        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 400) continue;
-        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
-        const int t = AngleOf(e[j].y - e[i].y, e[j].x - e[i].x);
-        if (AngleDifference(t, e[j].direction) <= 45 &&
-            AngleDifference((t + 180) % 360, e[i].direction) <= 45) {
-          e[i].x = e[i].y = 0;
-          e[j].x = e[j].y = 0;
-        }
-      }
-    }
-    n = Compact(e, n);
-  }
-
-  // Crowding.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    int noted[kMaxEndingCandidates];
-    for (int i = 0; i < n; ++i) {
-      int noted_count = 0;
-      for (int j = 0; j < n; ++j) {
-        if (j == i) continue;
-        const int d2 = SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y);
-        if (d2 >= 1 && d2 <= 49) {
-          w.marked[i] = true;
-          break;
-        }
-        if (d2 >= 50 && d2 <= 196) noted[noted_count++] = j;
-      }
-      if (noted_count > 2) {
-        w.marked[i] = true;
-        for (int k = 0; k < noted_count; ++k) w.marked[noted[k]] = true;
-      }
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
-  // Parallel neighbours.
-  if (n >= 3) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    for (int i = 0; i < n; ++i) {
-      for (int j = i + 1; j < n; ++j) {
-        if (SquaredDistance(e[i].x, e[i].y, e[j].x, e[j].y) >= 256) continue;
-        if (AngleDifference(e[i].direction, e[j].direction) >= 135) continue;
-        if (RidgeBetween(skeleton, e[i].x, e[i].y, e[j].x, e[j].y)) continue;
-        w.marked[i] = w.marked[j] = true;
-      }
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
-  // Spur: the ridge forks within 8 pixels.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) {
-      const TraceResult t =
-          TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
-      w.marked[i] = t.result == 2;
-    }
-    ApplyMarks(e, n, w.marked);
-    n = Compact(e, n);
-  }
-
+  DropBrokenRidges(skeleton, w);
+  DropCrowdedEndings(w);
+  DropParallelEndings(skeleton, w);
+  DropSpurEndings(skeleton, w);
   // Density.
-  if (n >= 2) n = DropCrowded(w, e, n);
+  int& n = w.kept_ending_count;
+  if (n >= 2) n = DropCrowded(w, w.kept_endings, n);
 }
 
 int FindBifurcation(const Oriented* list, int count, int x, int y) {
@@ -306,81 +328,85 @@ int FindBifurcation(const Oriented* list, int count, int x, int y) {
   return -1;
 }
 
-void BifurcationRules(const uint8_t* skeleton, Work& w) {
+// Branch check: each of the three branches traced 30 pixels.
+void CheckBranches(const uint8_t* skeleton, Work& w) {
   Oriented* b = w.kept_bifurcations;
   int& n = w.kept_bifurcation_count;
-
-  // Branch check.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) w.marked[i] = false;
-    for (int i = 0; i < n; ++i) {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
-      if (branches != 3) {  // not a clean fork any more; cannot be checked
-        w.marked[i] = true;
-        continue;
-      }
-      TraceResult t[3];
-      for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
-      bool mark = false;
-      int ended = 0, short_ended = 0;
-      Point forks[3];
-      int fork_count = 0;
-      for (int k = 0; k < 3; ++k) {
-        if (t[k].x == b[i].x && t[k].y == b[i].y) mark = true;
-        if (t[k].result == 1) ++ended;
-        if ((t[k].result == 1 || t[k].result == 2) && t[k].steps < 9) mark = true;
-        if (t[k].result == 1 && t[k].steps < 12) ++short_ended;
-        if (t[k].result >= 2 && t[k].steps < 13) {
-          const int other = FindBifurcation(b, n, t[k].x, t[k].y);
-          if (other < 0 || AngleDifference(b[other].direction, b[i].direction) > 60) mark = true;
-        }
-        if (t[k].result >= 2 && t[k].steps < 17) {
-          forks[fork_count].x = static_cast<int16_t>(t[k].x);
-          forks[fork_count].y = static_cast<int16_t>(t[k].y);
-          ++fork_count;
-        }
-      }
-      if (ended == 3 || short_ended >= 2) mark = true;
-      if (fork_count >= 2 &&
-          SquaredDistance(forks[0].x, forks[0].y, forks[1].x, forks[1].y) < 400) {
-        mark = true;
-        for (int f = 0; f < 2; ++f) {
-          const int other = FindBifurcation(b, n, forks[f].x, forks[f].y);
-          if (other >= 0) w.marked[other] = true;
-        }
-      }
-      if (mark) w.marked[i] = true;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) w.marked[i] = false;
+  for (int i = 0; i < n; ++i) {
+    int dirs[8];
+    const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+    if (branches != 3) {  // not a clean fork any more; cannot be checked
+      w.marked[i] = true;
+      continue;
     }
-    ApplyMarks(b, n, w.marked);
-    n = Compact(b, n);
+    TraceResult t[3];
+    for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
+    bool mark = false;
+    int ended = 0, short_ended = 0;
+    Point forks[3];
+    int fork_count = 0;
+    for (int k = 0; k < 3; ++k) {
+      if (t[k].x == b[i].x && t[k].y == b[i].y) mark = true;
+      if (t[k].result == 1) ++ended;
+      if ((t[k].result == 1 || t[k].result == 2) && t[k].steps < 9) mark = true;
+      if (t[k].result == 1 && t[k].steps < 12) ++short_ended;
+      if (t[k].result >= 2 && t[k].steps < 13) {
+        const int other = FindBifurcation(b, n, t[k].x, t[k].y);
+        if (other < 0 || AngleDifference(b[other].direction, b[i].direction) > 60) mark = true;
+      }
+      if (t[k].result >= 2 && t[k].steps < 17) {
+        forks[fork_count].x = static_cast<int16_t>(t[k].x);
+        forks[fork_count].y = static_cast<int16_t>(t[k].y);
+        ++fork_count;
+      }
+    }
+    if (ended == 3 || short_ended >= 2) mark = true;
+    if (fork_count >= 2 &&
+        SquaredDistance(forks[0].x, forks[0].y, forks[1].x, forks[1].y) < 400) {
+      mark = true;
+      for (int f = 0; f < 2; ++f) {
+        const int other = FindBifurcation(b, n, forks[f].x, forks[f].y);
+        if (other >= 0) w.marked[other] = true;
+      }
+    }
+    if (mark) w.marked[i] = true;
   }
+  n = DropMarked(b, n, w.marked);
+}
 
+// Spread: the two closest branches of a true fork leave together.
+void DropSpreadForks(const uint8_t* skeleton, Work& w) {
+  Oriented* b = w.kept_bifurcations;
+  int& n = w.kept_bifurcation_count;
+  if (n < 2) return;
+  for (int i = 0; i < n; ++i) {
+    int dirs[8];
+    const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
+    w.marked[i] = false;
+    if (branches != 3) continue;
+    int angle[3];
+    for (int k = 0; k < 3; ++k) {
+      const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
+      angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
+    }
+    int smallest = AngleDifference(angle[0], angle[1]);
+    const int d12 = AngleDifference(angle[1], angle[2]);
+    const int d20 = AngleDifference(angle[2], angle[0]);
+    if (d12 < smallest) smallest = d12;
+    if (d20 < smallest) smallest = d20;
+    w.marked[i] = smallest > 70;
+  }
+  n = DropMarked(b, n, w.marked);
+}
+
+void BifurcationRules(const uint8_t* skeleton, Work& w) {
+  CheckBranches(skeleton, w);
   // Density.
-  if (n >= 2) n = DropCrowded(w, b, n);
-
-  // Spread: the two closest branches of a true fork leave together.
-  if (n >= 2) {
-    for (int i = 0; i < n; ++i) {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, b[i].x, b[i].y).code, dirs);
-      w.marked[i] = false;
-      if (branches != 3) continue;
-      int angle[3];
-      for (int k = 0; k < 3; ++k) {
-        const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
-        angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
-      }
-      int smallest = AngleDifference(angle[0], angle[1]);
-      const int d12 = AngleDifference(angle[1], angle[2]);
-      const int d20 = AngleDifference(angle[2], angle[0]);
-      if (d12 < smallest) smallest = d12;
-      if (d20 < smallest) smallest = d20;
-      w.marked[i] = smallest > 70;
-    }
-    ApplyMarks(b, n, w.marked);
-    n = Compact(b, n);
-  }
+  int& n = w.kept_bifurcation_count;
+  if (n >= 2) n = DropCrowded(w, w.kept_bifurcations, n);
+  DropSpreadForks(skeleton, w);
 }
 
 // Mean consistency M: around each survivor, the share (in percent) of the raw
@@ -513,42 +539,44 @@ int ImageQuality(const ExtractionContext& context) {
   return static_cast<int>(std::llabs(2 * q - 120));
 }
 
-int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext context) {
-  if (skeleton == nullptr || record == nullptr) return kMinutiaeNullArgument;
-  auto fail = [record](int code) {
-    record[2] = 0;
-    record[3] = 0;
-    return code;
-  };
-  Work w;
+namespace {
 
-  // Detection, in scan order. A full list keeps overwriting its last slot.
-  int raw_endings = 0, raw_bifurcations = 0;
+// How many candidates the scan found, before the border rejection.
+struct RawCounts {
+  int endings = 0, bifurcations = 0;
+};
+
+// Detection, in scan order. A full list keeps overwriting its last slot.
+RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
+  RawCounts raw;
   for (int y = kFirstRow; y <= kLastRow; ++y) {
     for (int x = kFirstColumn; x <= kLastColumn; ++x) {
       if (skeleton[y * kStride + x] == 0) continue;
       const Neighbours nb = NeighbourCode(skeleton, x, y);
       if (nb.count == 3) {
         if (ThinPairs(nb.code).found) continue;
-        w.bifurcations[raw_bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw_bifurcations == kMaxBifurcationCandidates) raw_bifurcations = kMaxBifurcationCandidates - 1;
+        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
       } else if (nb.count == 1 || nb.count == 5 || nb.count == 7) {
-        w.endings[raw_endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw_endings == kMaxEndingCandidates) raw_endings = kMaxEndingCandidates - 1;
+        w.endings[raw.endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.endings == kMaxEndingCandidates) raw.endings = kMaxEndingCandidates - 1;
       }
     }
   }
-  if (raw_endings < kMinEndingCandidates) return fail(kMinutiaeTooFewEndings);
+  return raw;
+}
 
-  // Border rejection against the block mask (1 = background).
+// Border rejection against the block mask (1 = background): an ending with a background
+// block among its four neighbours goes, a bifurcation with two among its eight.
+void RejectBorderCandidates(const ExtractionContext& context, const RawCounts& raw, Work& w) {
   const auto& mask = context.block_mask;
-  for (int i = 0; i < raw_endings; ++i) {
+  for (int i = 0; i < raw.endings; ++i) {
     const int r = w.endings[i].y / kBlockSize, c = w.endings[i].x / kBlockSize;
     const int sum = mask[r - 1][c] + mask[r + 1][c] + mask[r][c - 1] + mask[r][c + 1];
     if (sum >= 1) continue;
     w.endings[w.ending_count++] = w.endings[i];
   }
-  for (int i = 0; i < raw_bifurcations; ++i) {
+  for (int i = 0; i < raw.bifurcations; ++i) {
     const int r = w.bifurcations[i].y / kBlockSize, c = w.bifurcations[i].x / kBlockSize;
     int sum = 0;
     for (int dr = -1; dr <= 1; ++dr) {
@@ -559,8 +587,11 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     if (sum >= 2) continue;
     w.bifurcations[w.bifurcation_count++] = w.bifurcations[i];
   }
+}
 
-  // Directions of the raw candidates.
+// Directions of the candidates: an ending along its ridge, a bifurcation the mean of its
+// two closest branches.
+void OrientCandidates(const uint8_t* skeleton, Work& w) {
   for (int i = 0; i < w.ending_count; ++i) {
     const Point p = w.endings[i];
     Oriented& o = w.kept_endings[i];
@@ -586,13 +617,10 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     o.direction = static_cast<int16_t>(best.mean);
   }
   w.kept_bifurcation_count = w.bifurcation_count;
+}
 
-  EndingRules(skeleton, w);
-  BifurcationRules(skeleton, w);
-
-  const int consistency = MeanConsistency(w);
-  const int quality = ImageQuality(context);
-
+// The surviving minutiae with their reliabilities, endings first.
+void ListEntries(Work& w) {
   for (int i = 0; i < w.kept_ending_count; ++i) {
     const Oriented& m = w.kept_endings[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
@@ -605,10 +633,27 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
                                   record::kBifurcation};
   }
-  if (w.entry_count < kMinFinalMinutiae) return fail(kMinutiaeTooFewFinal);
+}
 
-  // Most reliable first, earliest first on ties.
-  record::RecordContent content;
+// Trace check: a minutia whose ridge does not run on loses a quarter of its reliability.
+int TracedReliability(const uint8_t* skeleton, const Entry& e) {
+  int r = e.reliability;
+  if (e.type == record::kRidgeEnding) {
+    if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
+      r = 3 * r / 4;
+    }
+    return r;
+  }
+  int dirs[8];
+  const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
+  for (int b = 0; b < branches && b < 3; ++b) {
+    if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) return 3 * r / 4;
+  }
+  return r;
+}
+
+// The record's minutiae: most reliable first, earliest first on ties, at most 50.
+void SelectMinutiae(const uint8_t* skeleton, const Work& w, record::RecordContent& content) {
   const int keep = w.entry_count < record::kMaxMinutiae ? w.entry_count : record::kMaxMinutiae;
   bool taken[kMaxEndingCandidates + kMaxBifurcationCandidates] = {};
   for (int k = 0; k < keep; ++k) {
@@ -619,30 +664,19 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
     }
     taken[best] = true;
     const Entry& e = w.entries[best];
-    int r = e.reliability;
-    // Trace check: a minutia whose ridge does not run on loses a quarter.
-    if (e.type == record::kRidgeEnding) {
-      if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
-        r = 3 * r / 4;
-      }
-    } else {
-      int dirs[8];
-      const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
-      for (int b = 0; b < branches && b < 3; ++b) {
-        if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) {
-          r = 3 * r / 4;
-          break;
-        }
-      }
-    }
     record::Minutia& m = content.minutiae[k];
     m.x = e.x;
     m.y = e.y;
     m.direction = e.direction;
-    m.reliability = r;
+    m.reliability = TracedReliability(skeleton, e);
     m.type = e.type;
   }
   content.count = keep;
+}
+
+// Quality, background map and cores of the record.
+void DescribeRecord(const ExtractionContext& context, int quality, int consistency,
+                    record::RecordContent& content) {
   content.quality = static_cast<uint8_t>(((quality + consistency) / 2) & 0xFF);
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) content.block_mask[r][c] = context.block_mask[r][c];
@@ -654,6 +688,31 @@ int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext 
   content.core2_marker = context.delta_x == 0 && context.delta_y == 2;
   content.area_height = 0;
   content.area_width = 0;
+}
+
+}  // namespace
+
+int ExtractMinutiae(const uint8_t* skeleton, uint8_t* record, ExtractionContext context) {
+  if (skeleton == nullptr || record == nullptr) return kMinutiaeNullArgument;
+  auto fail = [record](int code) {
+    record[2] = 0;
+    record[3] = 0;
+    return code;
+  };
+  Work w;
+  const RawCounts raw = DetectCandidates(skeleton, w);
+  if (raw.endings < kMinEndingCandidates) return fail(kMinutiaeTooFewEndings);
+  RejectBorderCandidates(context, raw, w);
+  OrientCandidates(skeleton, w);
+  EndingRules(skeleton, w);
+  BifurcationRules(skeleton, w);
+  const int consistency = MeanConsistency(w);
+  const int quality = ImageQuality(context);
+  ListEntries(w);
+  if (w.entry_count < kMinFinalMinutiae) return fail(kMinutiaeTooFewFinal);
+  record::RecordContent content;
+  SelectMinutiae(skeleton, w, content);
+  DescribeRecord(context, quality, consistency, content);
   record::BuildRecord(content, record);
   return kMinutiaeOk;
 }

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "reader/extract/angle.h"
+#include "reader/cpu/vector_forms.h"
+#include "reader/extract/orientation_sse2.h"
+#include "reader/record/angle.h"
 
 namespace vantrel::extract {
+
+using record::AngleOf;
 
 namespace {
 
@@ -58,23 +58,6 @@ int ShiftOf(int64_t value) {
   return length > 6 ? length - 6 : 0;
 }
 
-#if defined(__SSE2__)
-// Index of the first of 16 counts whose running sum exceeds k, and k less the counts
-// before it. The counts must sum to more than k, and to at most 127.
-inline int FirstPast(const uint8_t* counts, int& k) {
-  __m128i sum = _mm_load_si128(reinterpret_cast<const __m128i*>(counts));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 1));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 2));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 4));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 8));
-  const int past = _mm_movemask_epi8(_mm_cmpgt_epi8(sum, _mm_set1_epi8(static_cast<char>(k))));
-  const int index = __builtin_ctz(static_cast<unsigned>(past));
-  alignas(16) uint8_t running[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(running), sum);
-  if (index > 0) k -= running[index - 1];
-  return index;
-}
-#endif
 
 // Counts of the values (-127..127) in a sliding 5 x 5 block window, in 16 coarse and 256
 // fine bins, so that any rank is found by two short scans instead of a sort.
@@ -95,11 +78,11 @@ struct WindowHistogram {
   }
   // The value of rank k (0-based, ascending); k < n.
   int Rank(int k) const {
-#if defined(__SSE2__)
+#if defined(VANTREL_SSE2)
     // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
     // so the sums fit bytes): the first bin whose running sum passes k holds rank k.
-    const int bucket = FirstPast(coarse, k);
-    const int bin = (bucket << 4) + FirstPast(fine + (bucket << 4), k);
+    const int bucket = sse2::FirstPast(coarse, k);
+    const int bin = (bucket << 4) + sse2::FirstPast(fine + (bucket << 4), k);
     return bin - 128;
 #else
     int bucket = 0;
@@ -120,37 +103,8 @@ struct WindowHistogram {
 // Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 block whose top-left pixel
 // is at `block`. |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below
 // 2^27, so the sums are 32-bit sums of 16 x 16-bit products, in any order.
-#if defined(__SSE2__)
-inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
-  const __m128i zero = _mm_setzero_si128();
-  auto load = [&](const uint8_t* q) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
-  };
-  __m128i sxx = zero, syy = zero, sxy = zero;
-  for (int y = 0; y < kBlockSize; ++y) {
-    const uint8_t* mid = block + y * kCanvasWidth;
-    const uint8_t* up = mid - kCanvasWidth;
-    const uint8_t* down = mid + kCanvasWidth;
-    const __m128i ul = load(up - 1), uc = load(up), ur = load(up + 1);
-    const __m128i ml = load(mid - 1), mr = load(mid + 1);
-    const __m128i dl = load(down - 1), dc = load(down), dr = load(down + 1);
-    const __m128i gx = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(ur, dr), _mm_add_epi16(mr, mr)),
-                                     _mm_add_epi16(_mm_add_epi16(ul, dl), _mm_add_epi16(ml, ml)));
-    const __m128i gy = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(dl, dr), _mm_add_epi16(dc, dc)),
-                                     _mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(uc, uc)));
-    sxx = _mm_add_epi32(sxx, _mm_madd_epi16(gx, gx));
-    syy = _mm_add_epi32(syy, _mm_madd_epi16(gy, gy));
-    sxy = _mm_add_epi32(sxy, _mm_madd_epi16(gx, gy));
-  }
-  auto total = [](__m128i v) {
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_cvtsi128_si32(v);
-  };
-  gxx = total(sxx);
-  gyy = total(syy);
-  gxy = total(sxy);
-}
+#if defined(VANTREL_SSE2)
+using sse2::GradientSums;
 #else
 inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
   gxx = gyy = gxy = 0;

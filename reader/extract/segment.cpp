@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "reader/cpu/vector_forms.h"
+#include "reader/extract/segment_sse2.h"
 
 namespace vantrel::extract {
 
@@ -16,7 +15,7 @@ struct SquareTable {
     for (int i = 0; i < 256; ++i) v[i] = i * i;
   }
 };
-constexpr SquareTable kSquares;
+[[maybe_unused]] constexpr SquareTable kSquares;  // the plain BlockStats reads it
 
 // Top-left pixels (column, row) of the squares the blank check samples.
 constexpr int kCentreSquares[4][2] = {{85, 100}, {170, 100}, {85, 200}, {170, 200}};
@@ -43,26 +42,8 @@ int SumOfNeighbours(const uint8_t (&mask)[kBlockRows][kBlockColumns], int r, int
 }  // namespace
 
 void BlockStats(const uint8_t* block, int* mean, int* variance) {
-#if defined(__SSE2__)
-  // The same sums eight pixels at a time: the squares of the differences are exact.
-  const __m128i zero = _mm_setzero_si128();
-  __m128i rows[kBlockSize];
-  __m128i total = zero;
-  for (int y = 0; y < kBlockSize; ++y) {
-    rows[y] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + y * kCanvasWidth));
-    total = _mm_add_epi64(total, _mm_sad_epu8(rows[y], zero));
-  }
-  const int m = _mm_cvtsi128_si32(total) >> 6;
-  const __m128i mm = _mm_set1_epi16(static_cast<int16_t>(m));
-  __m128i squares = zero;
-  for (int y = 0; y < kBlockSize; ++y) {
-    const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(rows[y], zero), mm);
-    squares = _mm_add_epi32(squares, _mm_madd_epi16(d, d));
-  }
-  squares = _mm_add_epi32(squares, _mm_shuffle_epi32(squares, _MM_SHUFFLE(1, 0, 3, 2)));
-  squares = _mm_add_epi32(squares, _mm_shuffle_epi32(squares, _MM_SHUFFLE(2, 3, 0, 1)));
-  *mean = m;
-  *variance = _mm_cvtsi128_si32(squares) >> 6;
+#if defined(VANTREL_SSE2)
+  sse2::BlockStats(block, mean, variance);
 #else
   int sum = 0;
   for (int y = 0; y < kBlockSize; ++y) {
@@ -213,32 +194,8 @@ void PreFilter(const uint8_t* src, uint8_t* dst) {
     out[w - 2] = s[w - 2];
     out[w - 1] = s[w - 1];
     // The weights sum to 100, so a flat area keeps its value exactly.
-#if defined(__SSE2__)
-    // Column sums reach 2550 and row sums 25 500: both fit 16-bit lanes, and for every
-    // value up to 25 500, (v x 41944) >> 22 is v / 100.
-    alignas(16) int16_t v[w];
-    const __m128i zero = _mm_setzero_si128();
-    auto load = [&](const uint8_t* q) {
-      return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
-    };
-    for (int x = 0; x < w; x += 8) {
-      const __m128i outer = _mm_add_epi16(load(s + x - 2 * w), load(s + x + 2 * w));
-      const __m128i inner = _mm_add_epi16(load(s + x - w), load(s + x + w));
-      const __m128i centre = load(s + x);
-      const __m128i sum = _mm_add_epi16(
-          _mm_add_epi16(outer, _mm_slli_epi16(inner, 1)), _mm_slli_epi16(centre, 2));
-      _mm_store_si128(reinterpret_cast<__m128i*>(v + x), sum);
-    }
-    auto at = [&](int x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x)); };
-    for (int x0 = 2; x0 <= w - 3; x0 += 8) {
-      const int x = x0 + 8 <= w - 2 ? x0 : w - 2 - 8;  // the last group overlaps the one before
-      const __m128i outer = _mm_add_epi16(at(x - 2), at(x + 2));
-      const __m128i inner = _mm_add_epi16(at(x - 1), at(x + 1));
-      const __m128i sum = _mm_add_epi16(
-          _mm_add_epi16(outer, _mm_slli_epi16(inner, 1)), _mm_slli_epi16(at(x), 2));
-      const __m128i quotient = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(-23592)), 6);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(quotient, zero));
-    }
+#if defined(VANTREL_SSE2)
+    sse2::PreFilterRow(s, out);
 #else
     int v[w];
     for (int x = 0; x < w; ++x) {

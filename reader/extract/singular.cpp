@@ -29,11 +29,6 @@ int Distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   return static_cast<int>(std::sqrt(dx * dx + dy * dy));
 }
 
-int64_t SquaredDistance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  const int64_t dx = x1 - x2, dy = y1 - y2;
-  return dx * dx + dy * dy;
-}
-
 void RemoveAt(PointList& list, int index) {
   for (int i = index + 1; i < list.count; ++i) {
     list.x[i - 1] = list.x[i];
@@ -120,21 +115,17 @@ void MergeClose(PointList& points, int threshold) {
 
 void KeepNearestTwo(PointList& points, int32_t reference_x, int32_t reference_y) {
   if (points.count <= 2) return;
+  // Nearness is the truncated distance: two points at the same truncated distance tie,
+  // and the earlier one wins, however their exact distances compare.
+  const auto distance = [&](int i) {
+    return Distance(points.x[i], points.y[i], reference_x, reference_y);
+  };
   int first = 0;
-  for (int i = 1; i < points.count; ++i) {
-    if (SquaredDistance(points.x[i], points.y[i], reference_x, reference_y) <
-        SquaredDistance(points.x[first], points.y[first], reference_x, reference_y)) {
-      first = i;
-    }
-  }
+  for (int i = 1; i < points.count; ++i)
+    if (distance(i) < distance(first)) first = i;
   int second = first == 0 ? 1 : 0;
-  for (int i = 0; i < points.count; ++i) {
-    if (i == first) continue;
-    if (SquaredDistance(points.x[i], points.y[i], reference_x, reference_y) <
-        SquaredDistance(points.x[second], points.y[second], reference_x, reference_y)) {
-      second = i;
-    }
-  }
+  for (int i = 0; i < points.count; ++i)
+    if (i != first && distance(i) < distance(second)) second = i;
   PointList kept;
   AddPoint(kept, points.x[first], points.y[first]);
   AddPoint(kept, points.x[second], points.y[second]);

@@ -4,11 +4,9 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "reader/cpu/vector_forms.h"
 #include "reader/extract/minutiae.h"
+#include "reader/extract/skeleton_sse2.h"
 
 namespace vantrel::extract {
 namespace {
@@ -126,23 +124,8 @@ inline void RowMasks(const uint8_t* row, RowBits& bits) {
 
 // One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
 // no brighter than the mean of its two samples across the ridge, else 0.
-#if defined(__SSE2__)
-inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
-                        uint8_t* out) {
-  const __m128i zero = _mm_setzero_si128();
-  auto load = [&](const uint8_t* q) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
-  };
-  const __m128i centre = load(v);
-  const __m128i sum = _mm_add_epi16(load(plus), load(minus));
-  const __m128i brighter = _mm_cmpgt_epi16(_mm_add_epi16(centre, centre), sum);
-  const __m128i dark = _mm_cmplt_epi16(centre, _mm_set1_epi16(10));
-  const __m128i white = _mm_cmpgt_epi16(centre, _mm_set1_epi16(250));
-  const __m128i not_brighter = _mm_andnot_si128(brighter, _mm_set1_epi16(-1));
-  const __m128i ridge = _mm_andnot_si128(white, _mm_or_si128(dark, not_brighter));
-  const __m128i bits = _mm_and_si128(ridge, _mm_set1_epi16(1));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bits, zero));
-}
+#if defined(VANTREL_SSE2)
+using sse2::BinariseRun;
 #else
 inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
                         uint8_t* out) {

@@ -1,6 +1,6 @@
 #include "reader/links/binary_link.h"
 
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 
 #include <cstring>
 #include <vector>

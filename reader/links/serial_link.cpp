@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/links/link_ops.h"
 #include "reader/platform/clock.h"
 #include "reader/platform/platform.h"

@@ -42,8 +42,20 @@ struct MatchTrace {
   int best_slot = -1, second_slot = -1;  // second_slot -1: no second score counted
 };
 
+// Receives what one core call weighed, stage by stage, for a person studying a
+// comparison. Passed in by the caller (never a global); stage may be left empty. After
+// "FillSlots" the trace holds the slots, after "ScoreSlots" the candidate scores, after
+// "CombineSlots" the reference scores and the best and second slot.
+struct MatchSink {
+  void* user = nullptr;
+  void (*stage)(void* user, const char* stage, const MatchTrace& trace) = nullptr;
+};
+
 // The core on two unsealed 256-byte records. Returns the score (0 or more) or
-// kMatchNoWorkArea. Neither record is modified. Reentrant. trace may be null.
+// kMatchNoWorkArea. Neither record is modified. Reentrant. sink may be null.
+int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
+              const MatchSink* sink);
+// The same, with the whole trace of the call written to *trace (when not null).
 int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
               MatchTrace* trace = nullptr);
 

@@ -1,6 +1,6 @@
 #include "reader/match/quality.h"
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::match {
 

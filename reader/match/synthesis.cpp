@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 
 namespace vantrel::match {
@@ -21,6 +21,7 @@ constexpr int kMaxTriples = kMaxPairs + 1;
 constexpr int kMergeRoom = kMaxTriples + 3 * (kMaxPairs + 1) + 3 * kMaxMinutiae;
 
 using CanvasEntry = MergedEntry;
+static_assert(kHullChainRoom >= 2 * kMaxMinutiae + 8, "room for the hull deque");
 
 struct Capture {
   record::DecodedRecord record;
@@ -57,6 +58,26 @@ void DrawEdge(uint8_t grid[kHullRows][kHullColumns], int rows, int columns, int 
   const int length = FloorRoot(int64_t{dx} * dx + int64_t{dy} * dy);
   for (int i = 0; i < length; ++i)
     SetCell(grid, rows, columns, y0 + (i * dy) / length, x0 + (i * dx) / length);
+}
+
+// Fills each inner row between its first and last drawn cell, searched from the middle.
+void FillHullRows(uint8_t grid[kHullRows][kHullColumns], int rows, int columns) {
+  const int w = columns;
+  for (int row = 1; row < rows - 1; ++row) {
+    int i = w / 2 + 1;
+    for (int c = 0; c <= w / 2 && c < w; ++c)
+      if (grid[row][c] == 0) {
+        i = c;
+        break;
+      }
+    int j = w / 2 - 1;
+    for (int c = w - 1; c >= std::max(0, w / 2 - 2); --c)
+      if (grid[row][c] == 0) {
+        j = c;
+        break;
+      }
+    for (int c = std::max(i, 0); c <= j && c < w; ++c) grid[row][c] = 0;
+  }
 }
 
 // A pair of a base-side list and an other-side list, as in an alignment record.
@@ -153,10 +174,6 @@ bool OutsideHull(const CanvasEntry& m, const Link& link, const Capture& y, int l
   return y.hull[row][column] == 1;
 }
 
-struct Work {
-  Capture captures[3];  // base, first other, second other
-};
-
 }  // namespace
 
 int MeanOfTwo(int p, int q) {
@@ -175,6 +192,59 @@ int MeanOfThree(int p, int q, int r) {
   return m;
 }
 
+int HullChain(const HullPoint* ordered, int n, HullPoint* chain) {
+  if (n <= 0) return 0;
+  if (n > kMaxMinutiae) n = kMaxMinutiae;
+  const HullPoint* pts = ordered;
+  const auto cross = [](const HullPoint& a, const HullPoint& b, const HullPoint& c) {
+    return Cross(a.x, a.y, b.x, b.y, c.x, c.y);
+  };
+  // Degenerate hulls: a single point; points on one line give the segment between the
+  // two extreme points, there and back.
+  int k1 = 1;
+  while (k1 < n && pts[k1].x == pts[0].x && pts[k1].y == pts[0].y) ++k1;
+  if (k1 >= n) {
+    chain[0] = pts[0];
+    return 1;
+  }
+  int k2 = k1 + 1;
+  while (k2 < n && cross(pts[0], pts[k1], pts[k2]) == 0) ++k2;
+  if (k2 >= n) {
+    chain[0] = pts[0];
+    chain[1] = pts[n - 1];
+    chain[2] = pts[0];
+    return 3;
+  }
+  // Melkman over the ordered points. Points sorted by y then x form a simple chain,
+  // which is what the algorithm needs. The collinear run before the first turn
+  // contributes only its far end, pts[k2 - 1]. The deque d[bottom..top] holds the hull
+  // with its newest vertex at both ends; a vertex stays only on a strictly convex turn.
+  HullPoint d[kHullChainRoom];
+  int bottom = kMaxMinutiae + 2, top = bottom + 3;
+  const HullPoint p0 = pts[0], p1 = pts[k2 - 1], p2 = pts[k2];
+  d[bottom] = p2;
+  d[top] = p2;
+  const bool turns_left = cross(p0, p1, p2) > 0;
+  d[bottom + 1] = turns_left ? p0 : p1;
+  d[bottom + 2] = turns_left ? p1 : p0;
+  const auto left = [&](const HullPoint& a, const HullPoint& b, const HullPoint& c) {
+    return cross(a, b, c) > 0;
+  };
+  for (int i = k2 + 1; i < n; ++i) {
+    const HullPoint p = pts[i];
+    if (left(d[bottom], d[bottom + 1], p) && left(d[top - 1], d[top], p)) continue;
+    // A point outside a hull of three or more vertices never sees every edge, so each
+    // loop stops with at least two entries left; the guard only keeps the indices sane.
+    while (top - bottom > 1 && !left(d[bottom], d[bottom + 1], p)) ++bottom;
+    d[--bottom] = p;
+    while (top - bottom > 1 && !left(d[top - 1], d[top], p)) --top;
+    d[++top] = p;
+  }
+  const int m = top - bottom + 1;
+  for (int i = 0; i < m; ++i) chain[i] = d[bottom + i];
+  return m;
+}
+
 void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_height,
                   uint8_t grid[kHullRows][kHullColumns]) {
   std::memset(grid, 1, kHullRows * kHullColumns);
@@ -183,79 +253,17 @@ void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_
   if (n <= 0 || rows == 0 || columns == 0) return;
   if (n > kMaxMinutiae) n = kMaxMinutiae;
 
-  struct P {
-    int x, y;
-  };
-  P pts[kMaxMinutiae];
-  for (int i = 0; i < n; ++i) pts[i] = P{xs[i], ys[i]};
-  std::stable_sort(pts, pts + n, [](const P& a, const P& b) {
+  HullPoint pts[kMaxMinutiae];
+  for (int i = 0; i < n; ++i) pts[i] = HullPoint{xs[i], ys[i]};
+  std::stable_sort(pts, pts + n, [](const HullPoint& a, const HullPoint& b) {
     return a.y != b.y ? a.y < b.y : a.x < b.x;
   });
-
-  // Degenerate hulls: a single point marks its own cell; points on one line draw the
-  // segment between the two extreme points, there and back.
-  int k1 = 1;
-  while (k1 < n && pts[k1].x == pts[0].x && pts[k1].y == pts[0].y) ++k1;
-  if (k1 >= n) {
-    SetCell(grid, rows, columns, pts[0].y / 8, pts[0].x / 8);
-  } else {
-    int k2 = k1 + 1;
-    while (k2 < n && Cross(pts[0].x, pts[0].y, pts[k1].x, pts[k1].y, pts[k2].x, pts[k2].y) == 0) ++k2;
-    if (k2 >= n) {
-      DrawEdge(grid, rows, columns, pts[0].x, pts[0].y, pts[n - 1].x, pts[n - 1].y);
-      DrawEdge(grid, rows, columns, pts[n - 1].x, pts[n - 1].y, pts[0].x, pts[0].y);
-    } else {
-      // Melkman over the ordered points. Points sorted by y then x form a simple chain,
-      // which is what the algorithm needs. The collinear run before the first turn
-      // contributes only its far end, pts[k2 - 1].
-      constexpr int kRoom = 2 * kMaxMinutiae + 8;
-      P d[kRoom];
-      int bottom = kMaxMinutiae + 2, top = bottom + 3;
-      const P p0 = pts[0], p1 = pts[k2 - 1], p2 = pts[k2];
-      d[bottom] = p2;
-      d[top] = p2;
-      if (Cross(p0.x, p0.y, p1.x, p1.y, p2.x, p2.y) > 0) {
-        d[bottom + 1] = p0;
-        d[bottom + 2] = p1;
-      } else {
-        d[bottom + 1] = p1;
-        d[bottom + 2] = p0;
-      }
-      const auto left = [&](const P& a, const P& b, const P& c) {
-        return Cross(a.x, a.y, b.x, b.y, c.x, c.y) > 0;
-      };
-      for (int i = k2 + 1; i < n; ++i) {
-        const P p = pts[i];
-        if (left(d[bottom], d[bottom + 1], p) && left(d[top - 1], d[top], p)) continue;
-        while (top - bottom > 2 && !left(d[bottom], d[bottom + 1], p)) ++bottom;
-        if (bottom <= 0) break;  // cannot happen with at most 50 points; never write outside
-        d[--bottom] = p;
-        while (top - bottom > 2 && !left(d[top - 1], d[top], p)) --top;
-        if (top >= kRoom - 1) break;
-        d[++top] = p;
-      }
-      for (int i = bottom; i < top; ++i)
-        DrawEdge(grid, rows, columns, d[i].x, d[i].y, d[i + 1].x, d[i + 1].y);
-    }
-  }
-
-  // Fill each inner row between its first and last drawn cell, searched from the middle.
-  const int w = columns;
-  for (int row = 1; row < rows - 1; ++row) {
-    int i = w / 2 + 1;
-    for (int c = 0; c <= w / 2 && c < w; ++c)
-      if (grid[row][c] == 0) {
-        i = c;
-        break;
-      }
-    int j = w / 2 - 1;
-    for (int c = w - 1; c >= std::max(0, w / 2 - 2); --c)
-      if (grid[row][c] == 0) {
-        j = c;
-        break;
-      }
-    for (int c = std::max(i, 0); c <= j && c < w; ++c) grid[row][c] = 0;
-  }
+  HullPoint chain[kHullChainRoom];
+  const int m = HullChain(pts, n, chain);
+  if (m == 1) SetCell(grid, rows, columns, chain[0].y / 8, chain[0].x / 8);
+  for (int i = 0; i + 1 < m; ++i)
+    DrawEdge(grid, rows, columns, chain[i].x, chain[i].y, chain[i + 1].x, chain[i + 1].y);
+  FillHullRows(grid, rows, columns);
 }
 
 int CentreMerged(const MergedEntry* entries, int count, MergedEntry* out) {
@@ -294,41 +302,51 @@ void GrowHullMap(uint8_t grid[kHullRows][kHullColumns]) {
   }
 }
 
-int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
-                       SynthesisReport* report) {
-  SynthesisReport local;
-  SynthesisReport& rep = report ? *report : local;
-  rep = SynthesisReport{};
-  const uint8_t* inputs[3] = {r1, r2, r3};
-  if (r1 == nullptr || r2 == nullptr || r3 == nullptr || out == nullptr)
-    return kSynthesisNoAgreement;
+namespace {
 
-  // The base is the first capture that scores at least 50 against both others.
-  Alignment R1, R2, R3;
+// What the stages of one synthesis hand on to each other.
+struct Work {
+  const uint8_t* inputs[3] = {};  // base, first other, second other (unsealed)
+  Capture captures[3];            // the same order
+  Alignment R1, R2, R3;           // base-first, base-second, first-second
+  int l = 0, h = 0;               // canvas margin: the larger other area width and height
+  int canvas_width = 0, canvas_height = 0;
+  int third_pairs = 0;            // R3's pairs before augmentation
+  int triples[kMaxTriples][3] = {};
+  int triple_count = 0;
+  bool in_triple[3][kMaxMinutiae] = {};
+  CanvasEntry merged[kMergeRoom];
+  int count = 0;
+  // used[k][i]: minutia i of capture k went into a pair merge.
+  bool used[3][kMaxMinutiae] = {};
+  bool used_with_first[kMaxMinutiae] = {}, used_with_second[kMaxMinutiae] = {};
+  bool used_in_third[kMaxMinutiae] = {};
+};
+
+// The base is the first capture that scores at least 50 against both others; R1 and R2
+// then hold its alignments with the first and the second other capture. Returns the
+// order (base, first other, second other), or null when no capture agrees with both.
+const int* ChooseBase(const uint8_t* const (&inputs)[3], Alignment& R1, Alignment& R2,
+                      SynthesisReport& rep) {
   static constexpr int kOrder[3][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}};
-  int chosen = -1;
-  for (int option = 0; option < 3 && chosen < 0; ++option) {
+  for (int option = 0; option < 3; ++option) {
     const int* o = kOrder[option];
     const int first = MatchCore(inputs[o[0]], inputs[o[1]], R1);
     const int second = MatchCore(inputs[o[0]], inputs[o[2]], R2);
     rep.scores[2 * option] = first;
     rep.scores[2 * option + 1] = second;
-    if (first >= kBaseAgreement && second >= kBaseAgreement) chosen = option;
+    if (first >= kBaseAgreement && second >= kBaseAgreement) return o;
   }
-  if (chosen < 0) return kSynthesisNoAgreement;
-  const int* order = kOrder[chosen];
-  rep.base = order[0];
+  return nullptr;
+}
 
-  const auto work = std::make_unique<Work>();  // about 14 KB: kept off the caller's stack
-  Capture& base = work->captures[0];
-  Capture& first = work->captures[1];
-  Capture& second = work->captures[2];
-  for (int k = 0; k < 3; ++k) ReadCapture(inputs[order[k]], work->captures[k]);
-  CheckAlignment(R1, base.n, first.n);
-  CheckAlignment(R2, base.n, second.n);
-
-  // Hull maps, each capture in its own frame.
-  for (Capture& c : work->captures) {
+// Decodes the captures, checks the two base alignments against them and draws each
+// capture's hull map in its own frame.
+void ReadCaptures(Work& w) {
+  for (int k = 0; k < 3; ++k) ReadCapture(w.inputs[k], w.captures[k]);
+  CheckAlignment(w.R1, w.captures[0].n, w.captures[1].n);
+  CheckAlignment(w.R2, w.captures[0].n, w.captures[2].n);
+  for (Capture& c : w.captures) {
     int xs[kMaxMinutiae], ys[kMaxMinutiae];
     for (int i = 0; i < c.n; ++i) {
       xs[i] = c.record.minutiae[i].x;
@@ -336,25 +354,28 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
     }
     BuildHullMap(xs, ys, c.n, c.area_width, c.area_height, c.hull);
   }
+}
 
-  // Merge canvas, one frame of margin on each side of the base.
-  const int l = std::max(first.area_width, second.area_width);
-  const int h = std::max(first.area_height, second.area_height);
-  const int canvas_width = base.area_width + 2 * l, canvas_height = base.area_height + 2 * h;
+// The merge canvas, one frame of margin on each side of the base; the other captures come
+// onto it through their alignment with the base. A minutia that falls off the canvas
+// keeps its index but takes part in nothing afterwards.
+void PlaceOnCanvas(Work& w) {
+  Capture& base = w.captures[0];
+  w.l = std::max(w.captures[1].area_width, w.captures[2].area_width);
+  w.h = std::max(w.captures[1].area_height, w.captures[2].area_height);
+  w.canvas_width = base.area_width + 2 * w.l;
+  w.canvas_height = base.area_height + 2 * w.h;
   const auto on_canvas = [&](const CanvasEntry& e) {
-    return e.x >= 0 && e.x < canvas_width && e.y >= 0 && e.y < canvas_height;
+    return e.x >= 0 && e.x < w.canvas_width && e.y >= 0 && e.y < w.canvas_height;
   };
   for (int i = 0; i < base.n; ++i) {
     const record::Minutia& m = base.record.minutiae[i];
-    base.canvas[i] = CanvasEntry{m.x + l, m.y + h, m.direction, m.reliability, m.type};
+    base.canvas[i] = CanvasEntry{m.x + w.l, m.y + w.h, m.direction, m.reliability, m.type};
     base.on_canvas[i] = on_canvas(base.canvas[i]);
   }
-
-  // The other captures through their alignment with the base. A minutia that
-  // falls off the canvas keeps its index but takes part in nothing afterwards.
-  const Alignment* links[2] = {&R1, &R2};
+  const Alignment* links[2] = {&w.R1, &w.R2};
   for (int k = 0; k < 2; ++k) {
-    Capture& c = work->captures[k + 1];
+    Capture& c = w.captures[k + 1];
     const Alignment& r = *links[k];
     if (!HasReference(r) || !base.on_canvas[r.reference_a]) continue;  // all off canvas
     const CanvasEntry& rb = base.canvas[r.reference_a];
@@ -368,156 +389,178 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
       c.on_canvas[i] = on_canvas(c.canvas[i]);
     }
   }
+}
 
-  // The two other captures against each other, in their own frames.
-  MatchCore(inputs[order[1]], inputs[order[2]], R3);
-  CheckAlignment(R3, first.n, second.n);
-  const int third_pairs = R3.pair_count;
-  rep.third_pairs = third_pairs;
+// The two other captures against each other, in their own frames, then pair augmentation
+// of the three alignments (R3 only when it held a pair).
+void AlignTheOthers(Work& w, SynthesisReport& rep) {
+  MatchCore(w.inputs[1], w.inputs[2], w.R3);
+  CheckAlignment(w.R3, w.captures[1].n, w.captures[2].n);
+  w.third_pairs = w.R3.pair_count;
+  rep.third_pairs = w.third_pairs;
+  AugmentPairs(w.R1, w.captures[0], w.captures[1]);
+  AugmentPairs(w.R2, w.captures[0], w.captures[2]);
+  if (w.third_pairs > 0) AugmentPairs(w.R3, w.captures[1], w.captures[2]);
+}
 
-  // Pair augmentation.
-  AugmentPairs(R1, base, first);
-  AugmentPairs(R2, base, second);
-  if (third_pairs > 0) AugmentPairs(R3, first, second);
+// A triple needs all three on the canvas; one with a member off it is not formed.
+void AddTriple(Work& w, int i, int j, int k) {
+  if (w.triple_count >= kMaxTriples) return;
+  if (!w.captures[0].on_canvas[i] || !w.captures[1].on_canvas[j] || !w.captures[2].on_canvas[k])
+    return;
+  w.triples[w.triple_count][0] = i;
+  w.triples[w.triple_count][1] = j;
+  w.triples[w.triple_count][2] = k;
+  ++w.triple_count;
+}
 
-  // Triples (base, first other, second other). A triple needs all three on the
-  // canvas; one with a member off it is not formed.
-  int triples[kMaxTriples][3];
-  int triple_count = 0;
-  const auto add_triple = [&](int i, int j, int k) {
-    if (triple_count >= kMaxTriples) return;
-    if (!base.on_canvas[i] || !first.on_canvas[j] || !second.on_canvas[k]) return;
-    triples[triple_count][0] = i;
-    triples[triple_count][1] = j;
-    triples[triple_count][2] = k;
-    ++triple_count;
-  };
-  if (third_pairs > 0 && HasReference(R1) && HasReference(R2)) {
+// Triples (base, first other, second other): the base minutiae that both base alignments
+// pair, when the other two captures share a pair at all.
+void FindTriples(Work& w, SynthesisReport& rep) {
+  const Alignment& R1 = w.R1;
+  const Alignment& R2 = w.R2;
+  if (w.third_pairs > 0 && HasReference(R1) && HasReference(R2)) {
     if (R1.reference_a == R2.reference_a) {
-      add_triple(R1.reference_a, R1.reference_b, R2.reference_b);
+      AddTriple(w, R1.reference_a, R1.reference_b, R2.reference_b);
     } else {
       const int at = FirstIndexOf(R2.pairs_a, R2.pair_count, R1.reference_a);
-      if (at >= 0) add_triple(R1.reference_a, R1.reference_b, R2.pairs_b[at]);
+      if (at >= 0) AddTriple(w, R1.reference_a, R1.reference_b, R2.pairs_b[at]);
     }
     for (int p = 0; p < R1.pair_count; ++p) {
       const int i = R1.pairs_a[p], j = R1.pairs_b[p];
       if (i == R2.reference_a) {
-        add_triple(i, j, R2.reference_b);
+        AddTriple(w, i, j, R2.reference_b);
       } else {
         const int at = FirstIndexOf(R2.pairs_a, R2.pair_count, i);
-        if (at >= 0) add_triple(i, j, R2.pairs_b[at]);
+        if (at >= 0) AddTriple(w, i, j, R2.pairs_b[at]);
       }
     }
   }
-  rep.triples = triple_count;
-  bool in_triple[3][kMaxMinutiae] = {};
-  for (int t = 0; t < triple_count; ++t)
-    for (int k = 0; k < 3; ++k) in_triple[k][triples[t][k]] = true;
+  rep.triples = w.triple_count;
+  for (int t = 0; t < w.triple_count; ++t)
+    for (int k = 0; k < 3; ++k) w.in_triple[k][w.triples[t][k]] = true;
+}
 
-  // The merged list.
-  CanvasEntry merged[kMergeRoom];
-  int count = 0;
-  for (int t = 0; t < triple_count; ++t)
-    merged[count++] = MergeThree(base.canvas[triples[t][0]], first.canvas[triples[t][1]],
-                                 second.canvas[triples[t][2]]);
-
-  // used[k][i]: minutia i of capture k went into a pair merge.
-  bool used[3][kMaxMinutiae] = {};
-  bool used_with_first[kMaxMinutiae] = {}, used_with_second[kMaxMinutiae] = {};
-  bool used_in_third[kMaxMinutiae] = {};
-  const auto merge_pairs = [&](const Alignment& r, int xi, int yi, int guard_side,
-                               bool* remembered) {
-    const Capture& x = work->captures[xi];
-    const Capture& y = work->captures[yi];
-    const int guard_capture = guard_side == 0 ? xi : yi;
-    const auto merge_one = [&](int i, int j) {
-      const int guarded = guard_side == 0 ? i : j;
-      if (in_triple[guard_capture][guarded]) return;
-      if (!x.on_canvas[i] || !y.on_canvas[j]) return;
-      merged[count++] = MergeTwo(x.canvas[i], y.canvas[j]);
-      remembered[i] = true;
-      used[xi][i] = true;
-      used[yi][j] = true;
-    };
-    if (HasReference(r)) merge_one(r.reference_a, r.reference_b);
-    for (int p = 0; p < r.pair_count; ++p) merge_one(r.pairs_a[p], r.pairs_b[p]);
+// The reference pair and then every pair of alignment r between captures xi and yi,
+// merged two by two, unless the guarded side's minutia (of xi for guard_side 0, else of
+// yi) is in a triple. The xi minutiae merged are remembered.
+void MergePairs(Work& w, const Alignment& r, int xi, int yi, int guard_side, bool* remembered) {
+  const Capture& x = w.captures[xi];
+  const Capture& y = w.captures[yi];
+  const int guard_capture = guard_side == 0 ? xi : yi;
+  const auto merge_one = [&](int i, int j) {
+    const int guarded = guard_side == 0 ? i : j;
+    if (w.in_triple[guard_capture][guarded]) return;
+    if (!x.on_canvas[i] || !y.on_canvas[j]) return;
+    w.merged[w.count++] = MergeTwo(x.canvas[i], y.canvas[j]);
+    remembered[i] = true;
+    w.used[xi][i] = true;
+    w.used[yi][j] = true;
   };
-  merge_pairs(R1, 0, 1, 0, used_with_first);
-  merge_pairs(R2, 0, 2, 0, used_with_second);
-  merge_pairs(R3, 1, 2, 1, used_in_third);
+  if (HasReference(r)) merge_one(r.reference_a, r.reference_b);
+  for (int p = 0; p < r.pair_count; ++p) merge_one(r.pairs_a[p], r.pairs_b[p]);
+}
 
-  if (R3.pair_count == 0) {
-    // Duplicate removal: with no link between the two others, a base minutia matched in
-    // both alignments appears twice. A removed entry is marked by x + y = 0.
-    for (int e = 0; e < count; ++e) {
-      if (merged[e].x + merged[e].y == 0) continue;
-      for (int f = 0; f < count; ++f) {
-        if (f == e || merged[f].x + merged[f].y == 0) continue;
-        const int dx = merged[e].x - merged[f].x, dy = merged[e].y - merged[f].y;
-        const int d = NearestRoot(int64_t{dx} * dx + int64_t{dy} * dy);
-        const int delta = CircularDifference(merged[e].direction, merged[f].direction);
-        if (d + delta > 12) continue;
-        merged[e].x = (merged[e].x + merged[f].x) / 2;
-        merged[e].y = (merged[e].y + merged[f].y) / 2;
-        merged[e].direction = MeanOfTwo(merged[e].direction, merged[f].direction);
-        merged[e].reliability = std::max(merged[e].reliability, merged[f].reliability);
-        merged[f].x = 0;
-        merged[f].y = 0;
-      }
+// Duplicate removal: with no link between the two others, a base minutia matched in both
+// alignments appears twice. A removed entry is marked by x + y = 0.
+void RemoveDuplicates(Work& w) {
+  CanvasEntry* merged = w.merged;
+  for (int e = 0; e < w.count; ++e) {
+    if (merged[e].x + merged[e].y == 0) continue;
+    for (int f = 0; f < w.count; ++f) {
+      if (f == e || merged[f].x + merged[f].y == 0) continue;
+      const int dx = merged[e].x - merged[f].x, dy = merged[e].y - merged[f].y;
+      const int d = NearestRoot(int64_t{dx} * dx + int64_t{dy} * dy);
+      const int delta = CircularDifference(merged[e].direction, merged[f].direction);
+      if (d + delta > 12) continue;
+      merged[e].x = (merged[e].x + merged[f].x) / 2;
+      merged[e].y = (merged[e].y + merged[f].y) / 2;
+      merged[e].direction = MeanOfTwo(merged[e].direction, merged[f].direction);
+      merged[e].reliability = std::max(merged[e].reliability, merged[f].reliability);
+      merged[f].x = 0;
+      merged[f].y = 0;
     }
-    int kept = 0;
-    for (int e = 0; e < count; ++e)
-      if (merged[e].x + merged[e].y != 0) merged[kept++] = merged[e];
-    count = kept;
   }
-  if (count > kMaxMinutiae) count = kMaxMinutiae;  // shared minutiae alone fill the template
-  rep.merged = count;
+  int kept = 0;
+  for (int e = 0; e < w.count; ++e)
+    if (merged[e].x + merged[e].y != 0) merged[kept++] = merged[e];
+  w.count = kept;
+}
 
-  // Minutiae only one capture saw, kept when they lie outside both other hulls.
-  if (count < kMaxMinutiae) {
-    const int singles_start = count;
+// The merged list of what the captures share: the triples, then the pairs of R1, R2, R3.
+void MergeShared(Work& w, SynthesisReport& rep) {
+  for (int t = 0; t < w.triple_count; ++t)
+    w.merged[w.count++] = MergeThree(w.captures[0].canvas[w.triples[t][0]],
+                                     w.captures[1].canvas[w.triples[t][1]],
+                                     w.captures[2].canvas[w.triples[t][2]]);
+  MergePairs(w, w.R1, 0, 1, 0, w.used_with_first);
+  MergePairs(w, w.R2, 0, 2, 0, w.used_with_second);
+  MergePairs(w, w.R3, 1, 2, 1, w.used_in_third);
+  if (w.R3.pair_count == 0) RemoveDuplicates(w);
+  if (w.count > kMaxMinutiae) w.count = kMaxMinutiae;  // shared minutiae alone fill the template
+  rep.merged = w.count;
+}
+
+// Whether minutia i of capture x was merged with another capture's minutia.
+bool MergedAlready(const Work& w, int x, int i) {
+  // used[][] also holds the reference minutiae merged as reference pairs: a minutia
+  // merged in any pair merge counts as merged and is not offered again as a single.
+  if (w.in_triple[x][i] || w.used[x][i]) return true;
+  if (x == 0) return w.used_with_first[i] || w.used_with_second[i];
+  if (x == 1) return Contains(w.R1.pairs_b, w.R1.pair_count, i) || w.used_in_third[i];
+  return Contains(w.R2.pairs_b, w.R2.pair_count, i) || Contains(w.R3.pairs_b, w.R3.pair_count, i);
+}
+
+// Minutiae only one capture saw, kept when they lie outside both other hulls; past 50
+// entries the most reliable of them are kept.
+void AddSingleCaptureMinutiae(Work& w, SynthesisReport& rep) {
+  if (w.count < kMaxMinutiae) {
+    const int singles_start = w.count;
+    const Capture (&c)[3] = w.captures;
     Link link[3][3];
-    link[0][1] = MakeLink(base, R1.reference_a, first, R1.reference_b);
-    link[1][0] = MakeLink(first, R1.reference_b, base, R1.reference_a);
-    link[0][2] = MakeLink(base, R2.reference_a, second, R2.reference_b);
-    link[2][0] = MakeLink(second, R2.reference_b, base, R2.reference_a);
-    link[1][2] = MakeLink(first, R3.reference_a, second, R3.reference_b);
-    link[2][1] = MakeLink(second, R3.reference_b, first, R3.reference_a);
-    for (int x = 0; x < 3; ++x) {
-      const Capture& c = work->captures[x];
-      for (int i = 0; i < c.n; ++i) {
-        if (!c.on_canvas[i] || in_triple[x][i] || used[x][i]) continue;
-        if (x == 0 && (used_with_first[i] || used_with_second[i])) continue;
-        if (x == 1 && (Contains(R1.pairs_b, R1.pair_count, i) || used_in_third[i])) continue;
-        if (x == 2 && (Contains(R2.pairs_b, R2.pair_count, i) ||
-                       Contains(R3.pairs_b, R3.pair_count, i)))
-          continue;
+    link[0][1] = MakeLink(c[0], w.R1.reference_a, c[1], w.R1.reference_b);
+    link[1][0] = MakeLink(c[1], w.R1.reference_b, c[0], w.R1.reference_a);
+    link[0][2] = MakeLink(c[0], w.R2.reference_a, c[2], w.R2.reference_b);
+    link[2][0] = MakeLink(c[2], w.R2.reference_b, c[0], w.R2.reference_a);
+    link[1][2] = MakeLink(c[1], w.R3.reference_a, c[2], w.R3.reference_b);
+    // With no third alignment (R3 without a reference pair) the links between the two
+    // other captures have no shift: a minutia's canvas position is tested against the
+    // other capture's hull as it stands.
+    link[2][1] = MakeLink(c[2], w.R3.reference_b, c[1], w.R3.reference_a);
+    for (int x = 0; x < 3; ++x)
+      for (int i = 0; i < c[x].n; ++i) {
+        if (!c[x].on_canvas[i] || MergedAlready(w, x, i)) continue;
         bool keep = true;
         for (int y = 0; y < 3 && keep; ++y)
-          if (y != x && !OutsideHull(c.canvas[i], link[x][y], work->captures[y], l, h)) keep = false;
-        if (keep && count < kMergeRoom) merged[count++] = c.canvas[i];
+          if (y != x && !OutsideHull(c[x].canvas[i], link[x][y], c[y], w.l, w.h)) keep = false;
+        if (keep && w.count < kMergeRoom) w.merged[w.count++] = c[x].canvas[i];
       }
-    }
-    rep.singles = count - singles_start;
-    if (count > kMaxMinutiae) {
+    rep.singles = w.count - singles_start;
+    if (w.count > kMaxMinutiae) {
       // Exchange selection over the single-capture entries only, most reliable first.
-      for (int p = singles_start; p < count; ++p)
-        for (int q = p + 1; q < count; ++q)
-          if (merged[q].reliability > merged[p].reliability) std::swap(merged[p], merged[q]);
-      count = kMaxMinutiae;
+      for (int p = singles_start; p < w.count; ++p)
+        for (int q = p + 1; q < w.count; ++q)
+          if (w.merged[q].reliability > w.merged[p].reliability) std::swap(w.merged[p], w.merged[q]);
+      w.count = kMaxMinutiae;
     }
   }
-  rep.listed = count;
+  rep.listed = w.count;
+}
 
-  // Centring. An empty merge has no centre: it is refused, never divided by.
-  if (count == 0) return kSynthesisNoAgreement;
+// Centring, the background map around the kept minutiae grown by two cells, and the
+// template record: no cores, area 256 x 288.
+int BuildTemplate(const Work& w, const uint8_t* const (&inputs)[3], uint8_t* out,
+                  SynthesisReport& rep) {
+  // An empty merge has no centre: it is refused, never divided by.
+  if (w.count == 0) return kSynthesisNoAgreement;
   MergedEntry centred[kMaxMinutiae];
-  const int n = CentreMerged(merged, count, centred);
+  const int n = CentreMerged(w.merged, w.count, centred);
   record::RecordContent content;
+  int xs[kMaxMinutiae], ys[kMaxMinutiae];
   for (int i = 0; i < n; ++i) {
     record::Minutia& m = content.minutiae[i];
-    m.x = centred[i].x;
-    m.y = centred[i].y;
+    m.x = xs[i] = centred[i].x;
+    m.y = ys[i] = centred[i].y;
     m.direction = centred[i].direction;
     m.reliability = centred[i].reliability;
     m.type = centred[i].type;
@@ -526,18 +569,9 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
   // Every minutia fell outside the window: a template without minutiae matches nothing,
   // so it is refused like an empty merge.
   if (n == 0) return kSynthesisNoAgreement;
-
-  // Background map around the kept minutiae, grown by two cells.
-  int xs[kMaxMinutiae], ys[kMaxMinutiae];
-  for (int i = 0; i < n; ++i) {
-    xs[i] = content.minutiae[i].x;
-    ys[i] = content.minutiae[i].y;
-  }
   uint8_t grid[kHullRows][kHullColumns];
   BuildHullMap(xs, ys, n, 256, 288, grid);
   GrowHullMap(grid);
-
-  // The template record, no cores, area 256 x 288.
   content.count = n;
   content.quality = std::max({inputs[0][2], inputs[1][2], inputs[2][2]});
   std::memcpy(content.block_mask, grid, sizeof(grid));
@@ -546,6 +580,53 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, 
   content.area_height = content.area_width = 0;
   record::BuildRecord(content, out);
   return kSynthesisOk;
+}
+
+}  // namespace
+
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
+                       SynthesisReport* report) {
+  if (report == nullptr)
+    return SynthesiseUnsealed(r1, r2, r3, out, static_cast<const SynthesisSink*>(nullptr));
+  *report = SynthesisReport{};
+  const SynthesisSink sink{report, [](void* user, const char*, const SynthesisReport& r) {
+                             *static_cast<SynthesisReport*>(user) = r;
+                           }};
+  return SynthesiseUnsealed(r1, r2, r3, out, &sink);
+}
+
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3, uint8_t* out,
+                       const SynthesisSink* sink) {
+  SynthesisReport rep;
+  const auto report = [&](const char* stage) {
+    if (sink != nullptr && sink->stage != nullptr) sink->stage(sink->user, stage, rep);
+  };
+  const uint8_t* inputs[3] = {r1, r2, r3};
+  if (r1 == nullptr || r2 == nullptr || r3 == nullptr || out == nullptr)
+    return kSynthesisNoAgreement;
+  Alignment R1, R2;
+  const int* order = ChooseBase(inputs, R1, R2, rep);
+  if (order != nullptr) rep.base = order[0];
+  report("ChooseBase");
+  if (order == nullptr) return kSynthesisNoAgreement;
+
+  const auto work = std::make_unique<Work>();  // kept off the caller's stack
+  work->R1 = R1;
+  work->R2 = R2;
+  for (int k = 0; k < 3; ++k) work->inputs[k] = inputs[order[k]];
+  ReadCaptures(*work);
+  PlaceOnCanvas(*work);
+  AlignTheOthers(*work, rep);
+  report("AlignTheOthers");
+  FindTriples(*work, rep);
+  report("FindTriples");
+  MergeShared(*work, rep);
+  report("MergeShared");
+  AddSingleCaptureMinutiae(*work, rep);
+  report("AddSingleCaptureMinutiae");
+  const int rc = BuildTemplate(*work, inputs, out, rep);
+  report("BuildTemplate");
+  return rc;
 }
 
 int SynthesiseTemplate(const uint8_t* f1, const uint8_t* f2, const uint8_t* f3, uint8_t* out,

@@ -33,7 +33,19 @@ struct SynthesisReport {
 int SynthesiseTemplate(const uint8_t* f1, const uint8_t* f2, const uint8_t* f3,
                        uint8_t* out, uint16_t* length, SynthesisReport* report = nullptr);
 
+// Receives the report of one synthesis as it grows, stage by stage ("ChooseBase",
+// "AlignTheOthers", "FindTriples", "MergeShared", "AddSingleCaptureMinutiae",
+// "BuildTemplate"), for a person looking at a template. Passed in by the caller; stage
+// may be left empty. A synthesis that stops early reports only the stages it ran.
+struct SynthesisSink {
+  void* user = nullptr;
+  void (*stage)(void* user, const char* stage, const SynthesisReport& report) = nullptr;
+};
+
 // The same on unsealed records; writes the unsealed template (header 3, 1) to out.
+int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
+                       uint8_t* out, const SynthesisSink* sink);
+// The same, with the final report written to *report (when not null).
 int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
                        uint8_t* out, SynthesisReport* report = nullptr);
 
@@ -41,6 +53,16 @@ int SynthesiseUnsealed(const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
 // columns (at most 36 x 32), 1 outside, 0 inside; cells past the grid stay 1.
 void BuildHullMap(const int* xs, const int* ys, int n, int area_width, int area_height,
                   uint8_t grid[kHullRows][kHullColumns]);
+
+// Convex hull of n points (at most 50) already ordered by y, then x: Melkman's algorithm,
+// keeping only vertices of strictly convex turns. Writes the closed chain to chain (room
+// for kHullChainRoom), its first vertex repeated at the end, and returns its length: 0
+// for no point, 1 for a single point, 3 (there and back) for points on one line.
+struct HullPoint {
+  int x, y;
+};
+inline constexpr int kHullChainRoom = 2 * 50 + 8;
+int HullChain(const HullPoint* ordered, int n, HullPoint* chain);
 
 // The two growing passes of the template's background map.
 void GrowHullMap(uint8_t grid[kHullRows][kHullColumns]);

@@ -9,7 +9,7 @@
 #include "reader/api/bmp_file.h"
 #include "reader/api/dispatch.h"
 #include "reader/api/image_forms.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/platform/clock.h"
 #include "reader/platform/platform.h"
 #include "reader/platform/virtual/virtual_disk.h"

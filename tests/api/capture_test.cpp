@@ -12,7 +12,7 @@
 
 #include "reader/api/dispatch.h"
 #include "reader/api/module_state.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/links/link_ops.h"
 #include "reader/platform/clock.h"
 #include "reader/platform/platform.h"

@@ -12,7 +12,7 @@
 #include "reader/api/dispatch.h"
 #include "reader/api/module_state.h"
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/match/matcher.h"
 #include "reader/match/synthesis.h"
 #include "reader/platform/platform.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/extract/extract_feature.h"
 #include "reader/match/matcher.h"
 #include "vantrel/vantrel.h"

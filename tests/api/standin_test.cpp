@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "reader/api/dispatch.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/platform/clock.h"
 #include "reader/platform/platform.h"
 #include "reader/platform/virtual/virtual_disk.h"

@@ -20,7 +20,7 @@ namespace {
 using Canvas = std::vector<uint8_t>;
 constexpr int w = kCanvasWidth;
 
-// Thinning exactly as stated: full raster scans of the window, in place.
+// Thinning by its plain rule: full raster scans of the window, in place.
 void PlainThin(uint8_t* canvas) {
   for (int y = 0; y < kCanvasHeight; ++y) {
     canvas[y * w] = 0;
@@ -91,7 +91,7 @@ TEST(FastPath, ThinningMatchesTheFullRasterScan) {
   }
 }
 
-// Hole filling as stated: every pixel of rows 8..279 checked in scan order on the live
+// Hole filling by its plain rule: every pixel of rows 8..279 checked in scan order on the live
 // canvas, contours traced clockwise from the lower-left neighbour.
 void PlainFillHoles(uint8_t* c) {
   auto at = [&](int x, int y) {
@@ -169,7 +169,7 @@ TEST(FastPath, ThinningMatchesOnSolidCanvases) {
   }
 }
 
-// The oriented filter as stated: every pixel's window summed cell by cell, pixels before
+// The oriented filter by its plain rule: every pixel's window summed cell by cell, pixels before
 // the first or after the last canvas byte counting as 0, blocks of code 0 copied.
 template <typename CellsOf>
 Canvas PlainFilter(const Canvas& src, const ExtractionContext& context, int n, CellsOf cells) {

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "tools/fingerprint_pgm.h"
 
 namespace vantrel::extract {

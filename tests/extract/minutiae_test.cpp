@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::extract {
 namespace {

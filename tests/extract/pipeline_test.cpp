@@ -12,7 +12,7 @@
 
 #include "reader/extract/extract_feature.h"
 #include "reader/extract/normalise.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "tools/fingerprint_pgm.h"
 
 namespace vantrel::extract {

@@ -58,7 +58,7 @@ int BestLine(const int16_t (&k)[N][N]) {
   return best;
 }
 
-TEST(SmoothingKernels, CodeOneIsTheStatedGabor) {
+TEST(SmoothingKernels, CodeOneIsTheSampledGabor) {
   const auto& k = SmoothingKernelFor(1).c;
   const int centre_row[9] = {116, 277, 518, 754, 854, 754, 518, 277, 116};
   for (int dx = 0; dx < 9; ++dx) EXPECT_EQ(k[4][dx], centre_row[dx]) << dx;
@@ -121,7 +121,7 @@ TEST(SmoothingKernels, CodeFiveIsTheTransposeAndEachCodeRunsAlongItsRidge) {
   EXPECT_GT(rising, falling + 2000);
 }
 
-TEST(EnhancementKernels, CodeOneIsWithinOneOfTheGaborAndSumsAsStated) {
+TEST(EnhancementKernels, CodeOneIsWithinOneOfTheGaborAndSumsTo510To508) {
   const double params[3][3] = {{488, 8, 5}, {679, 20.48, 8}, {222, 50, 10}};
   const int sums[3] = {510, 509, 508};
   for (int cls = 0; cls < 3; ++cls) {
@@ -152,7 +152,7 @@ TEST(EnhancementKernels, CodeOneIsWithinOneOfTheGaborAndSumsAsStated) {
   }
 }
 
-TEST(SignaturePattern, CodeOneAndFiveAreTheStatedGrids) {
+TEST(SignaturePattern, CodeOneIsUprightAndCodeFiveAQuarterTurn) {
   for (int p = 0; p < 32; ++p) {
     for (int s = 0; s < 16; ++s) {
       const SampleOffset o1 = SignatureOffset(1, p, s);

@@ -102,6 +102,14 @@ TEST(KeepNearestTwo, NearestFirstThenNextNearest) {
   KeepNearestTwo(ties, 50, 50);
   EXPECT_EQ(ties.x[0], 50);
   EXPECT_EQ(ties.x[1], 60);
+  // (192, 248) and (72, 256) are both at truncated distance 127 (exactly 127.6 and 127.1):
+  // the earlier one is kept.
+  PointList truncated = Points({{104, 64}, {192, 248}, {72, 256}});
+  KeepNearestTwo(truncated, 124, 140);
+  ASSERT_EQ(truncated.count, 2);
+  EXPECT_EQ(truncated.x[0], 104);
+  EXPECT_EQ(truncated.x[1], 192);
+  EXPECT_EQ(truncated.y[1], 248);
 }
 
 TEST(AddPoint, StopsAtTheCapacity) {

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "reader/extract/extract_feature.h"
-#include "reader/extract/record.h"
+#include "golden_sets.h"
 #include "reader/match/matcher.h"
-#include "tools/fingerprint_pgm.h"
 
 namespace vantrel::match {
 namespace {
+
+using namespace golden;
 
 struct GoldenEntry {
   int set;  // 1: FVC2002_DB1_B, 2: FVC2002_DB2_B
@@ -34,13 +34,6 @@ struct GoldenEntry {
 const GoldenEntry kGolden[] = {
 #include "golden_scores.inc"
 };
-
-constexpr int kFirstFinger = 101, kFingers = 10, kImpressions = 8;
-
-bool ReadPgm(const std::string& path, std::vector<uint8_t>& pixels) {
-  pixels = vantrel::tools::ReadFingerprintPgm(path);
-  return !pixels.empty();
-}
 
 // FNV-1a over every output field of the alignment, so that a changed reference pair,
 // rotation or pair list shows even when the score happens to stay the same.
@@ -63,28 +56,6 @@ uint32_t HashAlignment(const Alignment& al) {
   return h;
 }
 
-// Unsealed records of one set, [finger][impression]; empty when the image is missing or
-// does not extract (the score table then records -100 for its pairs).
-using Record = std::vector<uint8_t>;
-std::vector<Record> ExtractSet(const char* folder) {
-  std::vector<Record> out(kFingers * kImpressions);
-  std::vector<uint8_t> pixels;
-  for (int f = 0; f < kFingers; ++f)
-    for (int i = 0; i < kImpressions; ++i) {
-      const std::string path = std::string(VANTREL_FINGERPRINTS_DIR) + "/" + folder + "/" +
-                               std::to_string(kFirstFinger + f) + "_" + std::to_string(i + 1) +
-                               ".pgm";
-      if (!ReadPgm(path, pixels)) continue;
-      uint8_t sealed[record::kRecordBytes];
-      Record unsealed(record::kRecordBytes);
-      uint16_t length = 0;
-      if (extract::ExtractFeature(pixels.data(), sealed, &length) == 0 &&
-          record::UnsealCopy(sealed, unsealed.data()) == 0)
-        out[f * kImpressions + i] = unsealed;
-    }
-  return out;
-}
-
 // The pairs of the table, in table order: every genuine pair (impression i against every
 // later impression j of the same finger), then impostor pairs (impression k of a finger
 // against impression k of every later finger, k = 1..4).
@@ -101,16 +72,6 @@ std::vector<GoldenEntry> Pairs() {
           out.push_back({set, kFirstFinger + f, k + 1, kFirstFinger + g, k + 1, 0, 0});
   }
   return out;
-}
-
-bool ImagesPresent() {
-  for (const char* folder : {"FVC2002_DB1_B", "FVC2002_DB2_B"}) {
-    const std::string path = std::string(VANTREL_FINGERPRINTS_DIR) + "/" + folder + "/101_1.pgm";
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-  }
-  return true;
 }
 
 void WriteTable(const char* path, const std::vector<GoldenEntry>& entries) {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::match::testing {
 
@@ -19,7 +19,7 @@ struct M {
 
 // Unsealed record of the minutiae; every block foreground unless a mask is given.
 inline Bytes MakeRecord(const std::vector<M>& minutiae, uint8_t quality = 50,
-                        const uint8_t (*mask)[extract::kBlockColumns] = nullptr) {
+                        const uint8_t (*mask)[record::kBlockColumns] = nullptr) {
   record::RecordContent content;
   content.quality = quality;
   content.count = static_cast<int>(minutiae.size());
@@ -31,8 +31,8 @@ inline Bytes MakeRecord(const std::vector<M>& minutiae, uint8_t quality = 50,
     content.minutiae[i].type = minutiae[i].type;
   }
   if (mask)
-    for (int r = 0; r < extract::kBlockRows; ++r)
-      for (int c = 0; c < extract::kBlockColumns; ++c) content.block_mask[r][c] = mask[r][c];
+    for (int r = 0; r < record::kBlockRows; ++r)
+      for (int c = 0; c < record::kBlockColumns; ++c) content.block_mask[r][c] = mask[r][c];
   Bytes out{};
   record::BuildRecord(content, out.data());
   return out;
@@ -45,7 +45,7 @@ inline Bytes Sealed(Bytes unsealed) {
 
 // A mask that is background everywhere except the 16 x 16 map cells holding the points.
 struct Mask {
-  uint8_t cells[extract::kBlockRows][extract::kBlockColumns];
+  uint8_t cells[record::kBlockRows][record::kBlockColumns];
 };
 inline Mask ForegroundOnlyAround(const std::vector<M>& points) {
   Mask m;
@@ -55,15 +55,15 @@ inline Mask ForegroundOnlyAround(const std::vector<M>& points) {
     const int j = (p.x / 8 - 1) / 2, i = (p.y / 8 - 1) / 2;
     for (int r = 1 + 2 * i; r <= 2 + 2 * i; ++r)
       for (int c = 1 + 2 * j; c <= 2 + 2 * j; ++c)
-        if (r >= 0 && r < extract::kBlockRows && c >= 0 && c < extract::kBlockColumns)
+        if (r >= 0 && r < record::kBlockRows && c >= 0 && c < record::kBlockColumns)
           m.cells[r][c] = 0;
   }
   return m;
 }
 inline Mask ForegroundRows(int first_pixel_row, int last_pixel_row) {
   Mask m;
-  for (int r = 0; r < extract::kBlockRows; ++r)
-    for (int c = 0; c < extract::kBlockColumns; ++c)
+  for (int r = 0; r < record::kBlockRows; ++r)
+    for (int c = 0; c < record::kBlockColumns; ++c)
       m.cells[r][c] = (r * 8 >= first_pixel_row && r * 8 + 7 <= last_pixel_row) ? 0 : 1;
   return m;
 }

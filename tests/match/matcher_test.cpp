@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "match_support.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/match/matcher.h"
 
 namespace vantrel::match {

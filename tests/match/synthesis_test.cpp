@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "match_support.h"
 #include "reader/match/matcher.h"
@@ -123,6 +127,54 @@ TEST(HullMap, DegenerateAndHostilePoints) {
   EXPECT_LE(zeros, 1);
 }
 
+// Every hull turn strictly convex, every input point inside or on the hull, every vertex
+// an input point; checked on random sets, many with repeated and collinear points.
+TEST(HullChain, ConvexAndHoldsEveryPoint) {
+  std::mt19937 random(12);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = 3 + static_cast<int>(random() % 48);
+    const int span = trial % 3 == 0 ? 6 : (trial % 3 == 1 ? 60 : 256);
+    std::vector<HullPoint> pts(n);
+    for (HullPoint& p : pts) p = {static_cast<int>(random() % span), static_cast<int>(random() % span)};
+    std::stable_sort(pts.begin(), pts.end(), [](const HullPoint& a, const HullPoint& b) {
+      return a.y != b.y ? a.y < b.y : a.x < b.x;
+    });
+    HullPoint chain[kHullChainRoom];
+    const int m = HullChain(pts.data(), n, chain);
+    const auto cross = [](HullPoint a, HullPoint b, HullPoint c) {
+      return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+    };
+    ASSERT_GE(m, 1);
+    ASSERT_EQ(chain[0].x, chain[m - 1].x);
+    ASSERT_EQ(chain[0].y, chain[m - 1].y);
+    bool collinear = true;
+    for (const HullPoint& p : pts) collinear = collinear && cross(pts[0], pts[n - 1], p) == 0;
+    if (collinear) continue;  // the segment case has its own test
+    ASSERT_GE(m, 4) << "trial " << trial;
+    const int vertices = m - 1;
+    for (int v = 0; v < vertices; ++v) {
+      const HullPoint a = chain[v], b = chain[v + 1], c = chain[(v + 2) % vertices];
+      ASSERT_GT(cross(a, b, c), 0) << "trial " << trial << " turn " << v;
+      for (const HullPoint& p : pts) ASSERT_GE(cross(a, b, p), 0) << "trial " << trial;
+      ASSERT_TRUE(std::any_of(pts.begin(), pts.end(), [&](HullPoint p) {
+        return p.x == a.x && p.y == a.y;
+      }));
+    }
+  }
+}
+
+// (179, 30) lies inside the hull of the other three: it must neither stay a vertex nor
+// change the map.
+TEST(HullMap, InnerPointLeavesTheHull) {
+  const int xs[] = {141, 179, 202, 58}, ys[] = {25, 30, 32, 56};
+  const int hull_x[] = {141, 202, 58}, hull_y[] = {25, 32, 56};
+  uint8_t with[kHullRows][kHullColumns], without[kHullRows][kHullColumns];
+  BuildHullMap(xs, ys, 4, 256, 288, with);
+  BuildHullMap(hull_x, hull_y, 3, 256, 288, without);
+  for (int r = 0; r < kHullRows; ++r)
+    for (int c = 0; c < kHullColumns; ++c) EXPECT_EQ(with[r][c], without[r][c]) << r << "," << c;
+}
+
 TEST(HullMap, GrowingPassesWidenTheInsideByTwoCells) {
   uint8_t grid[kHullRows][kHullColumns];
   std::memset(grid, 1, sizeof(grid));
@@ -197,6 +249,43 @@ TEST(Synthesis, IdenticalCapturesMakeF1TheBaseAndRaiseReliability) {
     }
     EXPECT_TRUE(found) << m.x << "," << m.y;
   }
+}
+
+// The sinks of synthesis and of the core hear every stage in order, and the last report
+// they hear is the one the report overloads give.
+TEST(Sinks, EveryStageInOrderEndingWithTheFinalReport) {
+  std::mt19937 rng(23);
+  const Bytes a = MakeRecord(testing::RandomFinger(rng, 40, 40, 216, 248, 30));
+  struct Heard {
+    std::vector<std::string> stages;
+    SynthesisReport last;
+    MatchTrace last_trace;
+  } heard;
+  const SynthesisSink sink{&heard, [](void* user, const char* stage, const SynthesisReport& r) {
+                             static_cast<Heard*>(user)->stages.push_back(stage);
+                             static_cast<Heard*>(user)->last = r;
+                           }};
+  uint8_t out[256], again[256];
+  ASSERT_EQ(SynthesiseUnsealed(a.data(), a.data(), a.data(), out, &sink), kSynthesisOk);
+  const std::vector<std::string> synthesis_stages = {"ChooseBase", "AlignTheOthers", "FindTriples",
+      "MergeShared", "AddSingleCaptureMinutiae", "BuildTemplate"};
+  EXPECT_EQ(heard.stages, synthesis_stages);
+  SynthesisReport report;
+  ASSERT_EQ(SynthesiseUnsealed(a.data(), a.data(), a.data(), again, &report), kSynthesisOk);
+  EXPECT_EQ(std::memcmp(out, again, sizeof(out)), 0);
+  EXPECT_EQ(std::memcmp(&report, &heard.last, sizeof(report)), 0);
+
+  heard.stages.clear();
+  const MatchSink match_sink{&heard, [](void* user, const char* stage, const MatchTrace& t) {
+                               static_cast<Heard*>(user)->stages.push_back(stage);
+                               static_cast<Heard*>(user)->last_trace = t;
+                             }};
+  Alignment alignment;
+  MatchTrace trace;
+  const int score = MatchCore(a.data(), a.data(), alignment, &match_sink);
+  EXPECT_EQ(MatchCore(a.data(), a.data(), alignment, &trace), score);
+  EXPECT_EQ(heard.stages, (std::vector<std::string>{"FillSlots", "ScoreSlots", "CombineSlots"}));
+  EXPECT_EQ(std::memcmp(&trace, &heard.last_trace, sizeof(trace)), 0);
 }
 
 TEST(Synthesis, SecondCaptureIsTheBaseWhenFirstAndThirdDisagree) {

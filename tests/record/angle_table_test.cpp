@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "reader/extract/angle.h"
+#include "reader/record/angle.h"
 
-namespace vantrel::extract {
+namespace vantrel::record {
 namespace {
 
 // T[i][j] = atan2(j, i) in whole degrees, halves rounded up, worked out at run time.
@@ -103,4 +103,4 @@ TEST(AngleOfShort, EqualsAngleOfBelow128) {
 }
 
 }  // namespace
-}  // namespace vantrel::extract
+}  // namespace vantrel::record

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "reader/extract/angle.h"
+#include "reader/record/angle.h"
 
-namespace vantrel::extract {
+namespace vantrel::record {
 namespace {
 
 TEST(AngleOf, AxesAndDiagonals) {
@@ -98,4 +98,4 @@ TEST(AngleDifference, MatchesCircularMeanDifference) {
 }
 
 }  // namespace
-}  // namespace vantrel::extract
+}  // namespace vantrel::record

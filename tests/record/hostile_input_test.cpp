@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "reader/extract/record_text.h"
-#include "reader/extract/record.h"
+#include "reader/record/record_text.h"
+#include "reader/record/record.h"
 
 namespace vantrel {
 namespace {
@@ -34,10 +34,10 @@ void ExpectSaneDecode(const record::DecodedRecord& d) {
     ASSERT_LT(d.minutiae[i].reliability, 16);
     ASSERT_LT(d.minutiae[i].type, 2);
   }
-  for (int r = 0; r < extract::kBlockRows; ++r) {
-    for (int c = 0; c < extract::kBlockColumns; ++c) {
+  for (int r = 0; r < record::kBlockRows; ++r) {
+    for (int c = 0; c < record::kBlockColumns; ++c) {
       ASSERT_LE(d.block_mask[r][c], 1);
-      if (r == 0 || r == extract::kBlockRows - 1 || c == 0 || c == extract::kBlockColumns - 1) {
+      if (r == 0 || r == record::kBlockRows - 1 || c == 0 || c == record::kBlockColumns - 1) {
         ASSERT_EQ(d.block_mask[r][c], 1);
       }
     }

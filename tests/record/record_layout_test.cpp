@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::record {
 namespace {
 
-using extract::kBlockColumns;
-using extract::kBlockRows;
+using record::kBlockColumns;
+using record::kBlockRows;
 
 uint16_t WordAt(const uint8_t* record, int offset) {
   return static_cast<uint16_t>((record[offset] << 8) | record[offset + 1]);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "reader/extract/record_text.h"
-#include "reader/extract/record.h"
+#include "reader/record/record_text.h"
+#include "reader/record/record.h"
 
 namespace vantrel::text {
 namespace {

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::record {
 namespace {

@@ -1,8 +1,8 @@
-#include "reader/extract/angle.h"
+#include "reader/record/angle.h"
 
 #include <cstdlib>
 
-namespace vantrel::extract {
+namespace vantrel::record {
 
 // A few entries of the table, checked when this file compiles.
 static_assert(kAngleTable.t[0][0] == 0 && kAngleTable.t[0][1] == 90 && kAngleTable.t[1][0] == 0);
@@ -21,4 +21,4 @@ int AngleDifference(int a, int b) {
   return std::abs(c);
 }
 
-}  // namespace vantrel::extract
+}  // namespace vantrel::record

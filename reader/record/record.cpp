@@ -1,4 +1,4 @@
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 #include <cstring>
 
@@ -28,8 +28,8 @@ constexpr uint16_t kCore2Marker = 0x0001;
 
 static_assert(kOffsetMap + 2 * kMapWords == kOffsetCore1);
 static_assert(kOffsetMinutiae + kMinutiaBytes * kMaxMinutiae == kRecordBytes);
-static_assert(2 + 2 * kMapWords <= extract::kBlockRows);
-static_assert(2 + 2 * (kMapCellsPerWord - 1) < extract::kBlockColumns);
+static_assert(2 + 2 * kMapWords <= kBlockRows);
+static_assert(2 + 2 * (kMapCellsPerWord - 1) < kBlockColumns);
 
 void PutWord(uint8_t* record, int offset, uint16_t word) {
   record[offset] = static_cast<uint8_t>(word >> 8);
@@ -47,7 +47,7 @@ uint16_t HalvedPoint(int32_t x, int32_t y) {
   return static_cast<uint16_t>(hx * 256 + hy);
 }
 
-uint16_t MapWord(const uint8_t (&mask)[extract::kBlockRows][extract::kBlockColumns], int i) {
+uint16_t MapWord(const uint8_t (&mask)[kBlockRows][kBlockColumns], int i) {
   uint16_t word = 0;
   const int r = 1 + 2 * i;
   for (int j = 0; j < kMapCellsPerWord; ++j) {
@@ -125,10 +125,10 @@ void DecodeRecord(const uint8_t* record, DecodedRecord& out) {
   for (int i = 0; i < kMapWords; ++i) out.map[i] = GetWord(record, kOffsetMap + 2 * i);
 
   // The outer ring of blocks is not covered by the map and counts as background.
-  for (int r = 0; r < extract::kBlockRows; ++r) {
-    for (int c = 0; c < extract::kBlockColumns; ++c) {
-      const bool ring = r == 0 || r == extract::kBlockRows - 1 || c == 0 ||
-                        c == extract::kBlockColumns - 1;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      const bool ring = r == 0 || r == kBlockRows - 1 || c == 0 ||
+                        c == kBlockColumns - 1;
       if (ring) {
         out.block_mask[r][c] = 1;
       } else {

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "reader/extract/extract_context.h"
-
 namespace vantrel::record {
 
 inline constexpr int kRecordBytes = 256;
@@ -12,6 +10,10 @@ inline constexpr int kMaxMinutiae = 50;
 inline constexpr uint8_t kFormat = 3;
 inline constexpr uint8_t kVersion = 1;
 inline constexpr uint8_t kSealMark = 0x67;  // 'g'
+
+// The block grid of the background map: 8 x 8 pixel blocks of the 256 x 288 canvas.
+inline constexpr int kBlockColumns = 32;
+inline constexpr int kBlockRows = 36;
 
 enum MinutiaType : uint8_t { kRidgeEnding = 0, kBifurcation = 1 };
 
@@ -30,7 +32,7 @@ struct RecordContent {
   int count = 0;                          // 0..50
   Minutia minutiae[kMaxMinutiae];         // in stored order
   // Block mask, 1 background / 0 foreground, [row][column]; compressed to the 17-word map.
-  uint8_t block_mask[extract::kBlockRows][extract::kBlockColumns] = {};
+  uint8_t block_mask[kBlockRows][kBlockColumns] = {};
   int32_t core1_x = 0, core1_y = 0;       // canvas pixels, 0, 0 = none
   int32_t core2_x = 0, core2_y = 0;
   bool core2_marker = false;              // store the 0, 1 marker instead of core 2
@@ -44,7 +46,7 @@ struct DecodedRecord {
   int usable = 0;     // minutiae actually decoded: count if 0..50, else 0
   Minutia minutiae[kMaxMinutiae];
   // Expanded block mask: rows 1..34, columns 1..30 from the map, outer ring background.
-  uint8_t block_mask[extract::kBlockRows][extract::kBlockColumns] = {};
+  uint8_t block_mask[kBlockRows][kBlockColumns] = {};
   int32_t core1_x = 0, core1_y = 0, core2_x = 0, core2_y = 0;  // stored bytes x 2
   uint8_t area_height = 0, area_width = 0;
   uint16_t map[17] = {};

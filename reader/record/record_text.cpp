@@ -1,4 +1,4 @@
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 
 namespace vantrel::text {
 

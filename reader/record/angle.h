@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace vantrel::extract {
+namespace vantrel::record {
 
 inline constexpr int kAngleTableSide = 128;
 
@@ -146,4 +146,4 @@ CircularMeanResult CircularMean(int a, int b);
 // The angular difference alone: |a - b|, minus 360 when above 180, taken absolute.
 int AngleDifference(int a, int b);
 
-}  // namespace vantrel::extract
+}  // namespace vantrel::record

@@ -1,7 +1,7 @@
 // The seal of a feature record and the reversible byte scrambler beneath it.
 #include <cstring>
 
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 
 namespace vantrel::record {
 

@@ -1,0 +1,206 @@
+// What the matcher's stages share: the decoded sides of a comparison, their
+// descriptors, the fixed integer tables, and the hot kernels, which come in a baseline
+// and (on x86) an AVX2 form of the same source.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "reader/record/angle.h"
+#include "reader/record/record.h"
+#include "reader/match/matcher.h"
+
+namespace vantrel::match::detail {
+
+constexpr int kMaxMinutiae = record::kMaxMinutiae;
+constexpr int kMaxNeighbours = 8;
+constexpr int kAngleBuckets = (359 >> 4) + 1;  // 23 buckets of 16 degrees
+constexpr int kPaddedMinutiae = (kMaxMinutiae + 3) / 4 * 4;  // whole groups of four
+constexpr int kCandidatesPerMinutia = 3;
+constexpr int kReferenceSlots = 6;
+constexpr int kRotations = 3;
+constexpr int kReferenceSimilarity = 80;  // a candidate must reach this to anchor a slot
+constexpr int kSecondSlotTries = 5;
+constexpr int kRootTableSize = 65536;
+
+// ---- Fixed tables ----
+
+// Squares and floor roots are built by the compiler: the hot paths read them without the
+// guard of a function-local static.
+struct IntegerTables {
+  int square[257];
+  uint8_t floor_root[kRootTableSize];
+};
+
+constexpr IntegerTables BuildIntegerTables() {
+  IntegerTables t{};
+  for (int v = 0; v <= 256; ++v) t.square[v] = v * v;
+  int r = 0;
+  for (int d = 0; d < kRootTableSize; ++d) {
+    while ((r + 1) * (r + 1) <= d) ++r;
+    t.floor_root[d] = static_cast<uint8_t>(r);
+  }
+  return t;
+}
+
+inline constexpr IntegerTables kIntegerTables = BuildIntegerTables();
+
+// Nearest integer to sqrt(d): the body of NearestRoot, inlined into the hot loops.
+inline int RootOf(int64_t d) {
+  if (d < 0) return 0;
+  if (d >= kRootTableSize) return 256;
+  const int r = kIntegerTables.floor_root[d];
+  // sqrt(d) lies above r + 0.5 exactly when d > r^2 + r (d is an integer).
+  return d > int64_t{r} * r + r ? r + 1 : r;
+}
+
+inline int FloorRootOf(int64_t d) {
+  if (d < 0) return 0;
+  if (d >= kRootTableSize) return 255;
+  return kIntegerTables.floor_root[d];
+}
+
+// Groups of lanes in the compiler's generic vectors: 256-bit operations where the
+// processor has them (the functions built twice, for AVX2 and for any x86-64), pairs of
+// 128-bit ones elsewhere.
+using Doubles4 = double __attribute__((vector_size(32)));
+using Ints4 = int __attribute__((vector_size(16)));
+using Longs4 = long long __attribute__((vector_size(32)));
+using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
+using Ints8 = int __attribute__((vector_size(32)));
+
+// ---- Decoded records and descriptors ----
+
+// Neighbours are kept side by side per field, sorted by relative direction. Only the
+// first count entries of each field and the reach words are ever read; each descriptor in
+// use has its count and reach words set right before it is filled.
+struct Descriptor {
+  int count;
+  // False when a direction field above 359 left a relative direction below 0: the
+  // reach test below does not cover that, and such descriptors take the full scan.
+  bool plain;
+  // Every relative direction and relative angle within 0..359.
+  bool normal;
+  int16_t relative_direction[kMaxNeighbours];
+  int16_t distance[kMaxNeighbours];
+  int16_t relative_angle[kMaxNeighbours];
+  uint8_t type[kMaxNeighbours];
+  // Where each neighbour's own relative direction sits in the other descriptor's reach
+  // words, worked out once here instead of for every pair of descriptors.
+  uint8_t probe_word[kMaxNeighbours];
+  uint64_t probe_bit[kMaxNeighbours];
+  // Bit r set when a neighbour u of the other descriptor at relative direction r could
+  // meet one of these neighbours: u looks at relative directions r - 12 .. r + 10 (the
+  // scan window, and the last neighbour taken when none is far enough round, which passes
+  // only within 12), so each neighbour v here reaches r = rel(v) - 10 .. rel(v) + 12.
+  // A neighbour at 0 ends every scan and reaches nothing.
+  // Word 6 stays zero: the probe of a relative direction outside 0..359 points there.
+  uint64_t reach[7];
+};
+
+// What the core reads of one record, decoded here rather than through DecodeRecord,
+// which clears and fills every field of a DecodedRecord the matcher never looks at.
+// The minutiae are kept field by field, so that the transforms of a whole record run
+// as straight loops.
+struct Side {
+  int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
+  int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
+  int direction[kMaxMinutiae], reliability[kMaxMinutiae], type[kMaxMinutiae];
+  // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
+  uint32_t background_rows[record::kBlockRows];
+  // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
+  // that is in a foreground block and below the area width and height. Area sizes are
+  // whole blocks, and the outer ring of blocks is background, so for a point (x, y) with
+  // 0 <= x < 256 and 0 <= y < 288 the bit says the same as the tests
+  // 0 < x < width, 0 < y < height and a foreground block at (x, y).
+  uint32_t inside_rows[record::kBlockRows];
+  int32_t core1_x, core1_y, core2_x, core2_y;  // stored bytes x 2
+  bool core1 = false;
+  int core2_packed = 0;
+  bool fallback_marker = false;
+  Descriptor descriptors[kMaxMinutiae];
+};
+
+// The reach index of the B side of a comparison, built from its descriptors.
+struct ReachIndex {
+  // Bit b of reached_by[g / 16][r / 4]: descriptor b has a neighbour that a neighbour at
+  // some relative direction of r's 4-degree bucket and some relative angle of g's
+  // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
+  // superset, only used to pass over hopeless pairs. Filled for B. 90 direction buckets,
+  // and room for the writes just past the last.
+  uint64_t reached_by[kAngleBuckets][104];
+  uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
+};
+
+// Bits 0..7 of the result: bytes 0..7 of eight bytes that are each 0 or 1.
+inline uint64_t GatherBytes(const uint8_t* bytes) {
+  uint64_t v;
+  std::memcpy(&v, bytes, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return (v * 0x0102040810204080ull) >> 56;
+}
+
+// RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
+// -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
+// as v + 0.0, which truncates like v, otherwise: the same integers as RoundProduct,
+// without a comparison the compiler would do lane by lane.
+inline Ints4 RoundProducts(const Doubles4& v) {
+  const Longs4 negative = -reinterpret_cast<Longs4>(reinterpret_cast<Unsigned4>(v + 0.0) >> 63);
+  const Doubles4 minus_one = {-1.0, -1.0, -1.0, -1.0};
+  const Doubles4 adjust = reinterpret_cast<Doubles4>(negative & reinterpret_cast<Longs4>(minus_one));
+  return __builtin_convertvector(v + adjust, Ints4);
+}
+
+// The pairing of one rotation: the entries of A (p) in order and those of B (q) in
+// buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
+// are in sorted order and hold 8 more entries past nb, zero, so that groups of eight can
+// be read from any sorted position up to nb.
+constexpr int kBucketShift = 3, kBuckets = 360 >> kBucketShift;  // 45
+constexpr int kPairingLanes = 8;
+constexpr int kPairingSlots = kMaxMinutiae + kPairingLanes;
+
+struct PairingLists {
+  int na, nb;
+  int pa_dir[kMaxMinutiae], pa_dist[kMaxMinutiae], pa_odir[kMaxMinutiae], pa_type[kMaxMinutiae];
+  int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
+      s_type[kPairingSlots];
+  int first[kBuckets + 1];  // first sorted position of bucket k or later
+};
+
+// ---- The hot kernels ----
+
+// Every kernel in one form; the table of the form this processor runs is chosen once.
+struct Kernels {
+  // Descriptors of every minutia of a side: neighbours within the radius.
+  void (*build_descriptors)(Side& side, int64_t radius_squared);
+  // The reach index of a side's descriptors.
+  void (*build_reach_index)(const Side& side, ReachIndex& reach);
+  // ApplyTransform's positions of n minutiae, in whole groups of four.
+  void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
+                              int by, double c, double s, int* px, int* py);
+  // The pairing of one rotation; returns the number of pairs.
+  int (*pair_up)(const PairingLists& lists, bool* paired_a, bool* paired_b, int* pair_p,
+                 int* pair_q);
+};
+const Kernels& BaselineKernels();
+const Kernels& WideKernels();   // the baseline ones where no wide form is built
+const Kernels& ChosenKernels();  // the wide ones where the processor runs them
+
+// ---- Stages of the core, shared with the one-to-many search ----
+
+// Decodes a record's side (no descriptors yet).
+void ReadSide(const uint8_t* bytes, Side& side);
+// The radius of an alignment record as the core uses it, squared.
+int64_t RadiusSquared(const Alignment& alignment);
+// A core comparison of two prepared sides (descriptors built with the same radius, the
+// reach index that of B). Writes the winning alignment; returns the score.
+int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
+                 const MatchSink* sink);
+// Whether a record has no usable minutiae for the core: format other than 3, count 0
+// or above 50.
+inline bool EmptyForCore(const uint8_t* r) {
+  return r[0] != record::kFormat || r[3] == 0 || r[3] > kMaxMinutiae;
+}
+
+}  // namespace vantrel::match::detail

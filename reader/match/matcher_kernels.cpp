@@ -1,0 +1,21 @@
+// The baseline form of the matcher's kernels, which every processor runs, and the choice
+// of the form.
+#include "reader/cpu/vector_forms.h"
+#include "reader/match/matcher_internal.h"
+
+namespace vantrel::match::detail {
+
+namespace baseline {
+#define VANTREL_KERNEL
+#include "reader/match/matcher_kernels.inc"
+#undef VANTREL_KERNEL
+}  // namespace baseline
+
+const Kernels& BaselineKernels() { return baseline::kKernels; }
+
+const Kernels& ChosenKernels() {
+  static const Kernels* const chosen = cpu::Choose(&WideKernels(), &BaselineKernels());
+  return *chosen;
+}
+
+}  // namespace vantrel::match::detail
