@@ -24,6 +24,7 @@
 #include "tools/vantrel_files.h"
 #include "tools/vantrel_inspect.h"
 #include "tools/vantrel_output.h"
+#include "reader/match/search.h"
 #include "vantrel/vantrel.h"
 
 namespace {
@@ -426,10 +427,40 @@ struct GalleryEntry {
 };
 
 // The one-to-many search: every template of the gallery against the probe.
+// Scores the probe against every template as FPIVerifyAsc(template, probe, 0) would, and
+// decides each at the level as FPIFpMatch would, through the one-to-many search: every
+// template is prepared once and the probe meets them all on every core.
 void ScoreGallery(std::vector<GalleryEntry>& gallery, const Record& probe, int level) {
-  for (auto& entry : gallery) {
-    entry.score = Score(entry.record, probe);
-    entry.match = entry.score >= 0 && Matches(entry.record, probe, level);
+  using vantrel::match::ProbeSide;
+  using vantrel::match::SearchHit;
+  vantrel::match::Gallery prepared;
+  std::vector<int> slot(gallery.size(), -1);
+  for (size_t i = 0; i < gallery.size(); ++i) slot[i] = prepared.Add(gallery[i].record.data());
+  std::vector<SearchHit> scored, accepted;
+  const int size = prepared.Size();
+  if (prepared.Search(probe.data(), 0, size, ProbeSide::kSecond, scored) < 0 ||
+      prepared.Search(probe.data(), level, size, ProbeSide::kSecond, accepted) < 0) {
+    // The probe does not unseal: the exports say so with their own code.
+    for (auto& entry : gallery) {
+      entry.score = Score(entry.record, probe);
+      entry.match = false;
+    }
+    return;
+  }
+  std::vector<int> score(static_cast<size_t>(size), -1);  // under level 0's threshold
+  std::vector<bool> match(static_cast<size_t>(size), false);
+  for (const SearchHit& hit : scored) score[static_cast<size_t>(hit.index)] = hit.score;
+  for (const SearchHit& hit : accepted) match[static_cast<size_t>(hit.index)] = true;
+  for (size_t i = 0; i < gallery.size(); ++i) {
+    GalleryEntry& entry = gallery[i];
+    if (slot[i] < 0 || entry.record == probe) {
+      // Not unsealed, or the very same record (which the match exports refuse).
+      entry.score = Score(entry.record, probe);
+      entry.match = false;
+      continue;
+    }
+    entry.score = score[static_cast<size_t>(slot[i])];
+    entry.match = match[static_cast<size_t>(slot[i])];
   }
 }
 
