@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev qtbase5-dev)
+packages+=(clang-14 libclang-rt-14-dev)  # the fuzz and thread-sanitizer builds
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
