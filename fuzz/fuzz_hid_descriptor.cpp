@@ -14,11 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const vantrel::platform::ReportLengths lengths = vantrel::platform::ReportLengthsOf(
       descriptor.empty() ? nullptr : descriptor.data(), static_cast<int>(descriptor.size()));
   Require(lengths.input >= 0 && lengths.output >= 0, "report lengths are never negative");
-  // Bits per report are capped at 2^20 per item and sum over the items: the longest
-  // report a descriptor can declare is bounded by its size.
-  const long long bound = (static_cast<long long>(size) << 17) + 1;
-  Require(lengths.input <= bound && lengths.output <= bound, "report lengths bounded by the items");
-  Require(lengths.input != 0 || lengths.output != 0 || !lengths.numbered || size > 0,
-          "report ids only from items");
+  // A report declares at most 2^20 bits: 131072 bytes and the report-id byte.
+  constexpr int kLongest = (1 << 20) / 8 + 1;
+  Require(lengths.input <= kLongest && lengths.output <= kLongest, "report lengths bounded");
   return 0;
 }
