@@ -10,6 +10,7 @@ if [ "${1:-}" = windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine wine64
              xvfb xauth)
 fi
+packages+=(clang-14 libclang-rt-14-dev)  # the fuzz and thread-sanitizer builds
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -61,9 +61,14 @@ void Tarnwick::writeAutostart() {
   const QString name = settings_.application_name.isEmpty()
                            ? QCoreApplication::applicationName()
                            : settings_.application_name;
-  // Failures are not reported: the watchdog has nobody to tell; the next start retries.
-  vantrel::watchdog::WriteAutostartEntry(
-      name, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+  // Supervision goes on without the entry; the next start retries. Logged once, as it is
+  // written once per start.
+  if (!vantrel::watchdog::WriteAutostartEntry(
+          name, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()))) {
+    qWarning("Tarnwick: cannot write the autostart entry %s",
+             qUtf8Printable(vantrel::watchdog::AutostartEntryLocation(name)));
+    trace(QStringLiteral("autostart-failed"));
+  }
 }
 
 void Tarnwick::trace(const QString& what) const {
@@ -73,13 +78,24 @@ void Tarnwick::trace(const QString& what) const {
 void Tarnwick::testTimerTimeout() {
   if (restarting_) return;
   if (!vantrel::watchdog::IsProcessRunning(settings_.server_file_name)) {
-    // Not examined: the next check tries again.
-    vantrel::watchdog::StartDetached(serverPath());
-    trace(QStringLiteral("server-start"));
+    // A failed start is not retried until the next check.
+    const bool started = vantrel::watchdog::StartDetached(serverPath());
+    trace(started ? QStringLiteral("server-start") : QStringLiteral("server-start-failed"));
+    noteServerStart(started);
   }
   ++checkCount_;
   trace(QStringLiteral("check %1").arg(checkCount_));
   if (checkCount_ > settings_.restart_after_checks) restartSelf();
+}
+
+void Tarnwick::noteServerStart(bool started) {
+  if (started == serverStarts_) return;
+  serverStarts_ = started;
+  if (started) {
+    qInfo("Tarnwick: started %s again", qUtf8Printable(serverPath()));
+  } else {
+    qWarning("Tarnwick: cannot start %s; trying again at every check", qUtf8Printable(serverPath()));
+  }
 }
 
 void Tarnwick::restartSelf() {

@@ -40,6 +40,9 @@ class Tarnwick : public QWidget {
   void writeAutostart();
   void restartSelf();
   void trace(const QString& what) const;
+  // Logs a change between "the server starts" and "the server cannot be started", once
+  // per change: a missing server file would otherwise fill the log at every check.
+  void noteServerStart(bool started);
 
   vantrel::watchdog::InstanceKey* key_;
   vantrel::watchdog::WatchdogSettings settings_;
@@ -47,4 +50,5 @@ class Tarnwick : public QWidget {
   QTimer* testTimer_ = nullptr;
   qint32 checkCount_ = 0;
   bool restarting_ = false;
+  bool serverStarts_ = true;  // the last start attempt succeeded (or none was made)
 };

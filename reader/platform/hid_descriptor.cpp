@@ -36,10 +36,14 @@ ReportLengths ReportLengthsOf(const uint8_t* descriptor, int size) {
     const int type = (prefix >> 2) & 0x03;
     const int tag = (prefix >> 4) & 0x0F;
     // Very large counts cannot be real; clamp so the sums stay in range.
+    // Very large counts cannot be real; clamp each item and each sum (a descriptor of
+    // thousands of one-byte items would otherwise overflow it).
+    constexpr int kMaxReportBits = 1 << 20;
     const uint64_t bits = uint64_t{globals.report_size} * globals.report_count;
-    const int add = bits > (1u << 20) ? (1 << 20) : static_cast<int>(bits);
-    if (type == 0 && tag == 0x8) input_bits[globals.report_id] += add;
-    if (type == 0 && tag == 0x9) output_bits[globals.report_id] += add;
+    const int add = bits > kMaxReportBits ? kMaxReportBits : static_cast<int>(bits);
+    auto grow = [add](int& sum) { sum = sum > kMaxReportBits - add ? kMaxReportBits : sum + add; };
+    if (type == 0 && tag == 0x8) grow(input_bits[globals.report_id]);
+    if (type == 0 && tag == 0x9) grow(output_bits[globals.report_id]);
     if (type == 1) {
       if (tag == 0x7) globals.report_size = value;
       if (tag == 0x9) globals.report_count = value;

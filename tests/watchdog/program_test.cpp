@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 
@@ -72,7 +74,8 @@ class TarnwickProgram : public ::testing::Test {
       if (e.rfind("TARNWICK_TEST_RESTART_AFTER=", 0) == 0) restart_given = true;
     }
     if (!restart_given) env.push_back("TARNWICK_TEST_RESTART_AFTER=1000000");
-    env.insert(env.end(), extra.begin(), extra.end());
+    // In front, so that a setting given here wins over the default above.
+    env.insert(env.begin(), extra.begin(), extra.end());
     const pid_t pid = tarnwick_test::Spawn(
         {(bin_ / "Tarnwick").string()},
         tarnwick_test::EnvironmentWith({"QT_QPA_PLATFORM", "XDG_CONFIG_HOME", "TMPDIR",
@@ -297,3 +300,96 @@ TEST_F(TarnwickProgram, ARestartWithoutAProgramFileKeepsTheCopyRunning) {
 }
 
 }  // namespace
+
+// --- Under faults ---------------------------------------------------------------------
+
+// Zombie children of pid, and its open descriptors.
+int Zombies(pid_t pid) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string stat = tarnwick_test::ReadText(e.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &parent) == 2) {
+      n += state == 'Z' && parent == pid;
+    }
+  }
+  return n;
+}
+
+int Descriptors(pid_t pid) {
+  std::error_code ec;
+  int n = 0;
+  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST_F(TarnwickProgram, AServerThatExitsAtOnceIsRestartedAtEachCheckWithoutLeaks) {
+  const pid_t copy = StartCopy({"TARNWICK_TEST_CHECK_INTERVAL_MS=20", "TARNWICK_STAND_IN_EXIT=1"});
+  // A start holds a pipe for a moment: the fewest descriptors over a few looks count.
+  auto fewest_descriptors = [&] {
+    int fewest = Descriptors(copy);
+    for (int i = 0; i < 200; ++i) {
+      std::this_thread::sleep_for(1ms);
+      fewest = std::min(fewest, Descriptors(copy));
+    }
+    return fewest;
+  };
+  ASSERT_TRUE(WaitFor([&] { return Traced(copy, "check 20"); }, kPatience)) << Log();
+  const int descriptors = fewest_descriptors();
+  ASSERT_TRUE(WaitFor([&] { return Traced(copy, "check 300"); }, 2 * kPatience)) << Log();
+  reaper_.Reap();
+  EXPECT_LE(fewest_descriptors(), descriptors);
+  EXPECT_LE(Zombies(copy), 1) << "a detached start may be ending just now, no more";
+  // One start per check that found no server, never more. A server that has not ended
+  // yet when the next check comes spares that check's start (sanitizer builds start and
+  // end slowly), so only a floor well below one per check is sure.
+  int checks = 0;
+  for (const TraceLine& l : Trace()) checks += l.pid == copy && l.what.rfind("check ", 0) == 0;
+  const int starts = CountTraced(copy, "server-start");
+  EXPECT_LE(starts, checks);
+  EXPECT_GE(starts, checks / 10);
+  EXPECT_GE(static_cast<int>(ServerStarts().size()), starts - 2);
+  EXPECT_EQ(CountTraced(copy, "server-start-failed"), 0);
+}
+
+TEST_F(TarnwickProgram, AServerThatCannotStartIsLoggedOncePerChange) {
+  fs::remove(server_);
+  const pid_t copy = StartCopy({"TARNWICK_TEST_CHECK_INTERVAL_MS=10"});
+  ASSERT_TRUE(WaitFor([&] { return CountTraced(copy, "server-start-failed") >= 10; }, kPatience))
+      << Log();
+  // Not executable is the same state as missing: no new line.
+  tarnwick_test::WriteText(server_, "#!/bin/sh\n", false);
+  const int failed = CountTraced(copy, "server-start-failed");
+  ASSERT_TRUE(WaitFor([&] { return CountTraced(copy, "server-start-failed") >= failed + 10; },
+                      kPatience)) << Log();
+  fs::remove(server_);
+  tarnwick_test::CopyExecutable(TARNWICK_STAND_IN_SERVER, server_);
+  ASSERT_TRUE(WaitFor([&] { return !ServerStarts().empty(); }, kPatience)) << Log();
+  ASSERT_TRUE(WaitFor([&] { return Log().find("Tarnwick: started") != std::string::npos; }, kPatience));
+  const std::string log = Log();
+  auto count = [&](const std::string& what) {
+    int n = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("cannot start"), 1) << log;
+  EXPECT_EQ(count("Tarnwick: started"), 1) << log;
+}
+
+TEST_F(TarnwickProgram, AnUnwritableAutostartFolderLeavesSupervisionOn) {
+  // The configuration folder is a file: no autostart folder can be made under it.
+  tarnwick_test::WriteText(dir_.path() / "config", "not a folder\n");
+  const pid_t copy = StartCopy();
+  ASSERT_TRUE(WaitFor([&] { return Traced(copy, "check 3") && !ServerStarts().empty(); },
+                      kPatience)) << Log();
+  EXPECT_TRUE(Traced(copy, "autostart-failed"));
+  EXPECT_FALSE(fs::exists(autostart_));
+  EXPECT_NE(Log().find("cannot write the autostart entry"), std::string::npos) << Log();
+  EXPECT_EQ(ServerStarts().size(), 1u);
+}

@@ -1,12 +1,14 @@
 // Stands in for the socket server in the watchdog's tests: notes its pid in
 // "server_starts" beside its own file, then idles until it is killed. It ends by
-// itself after a minute, so a test that dies cannot leave it behind for long.
+// itself after a minute, so a test that dies cannot leave it behind for long. With
+// TARNWICK_STAND_IN_EXIT set it ends at once instead.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main() {
@@ -26,6 +28,8 @@ int main() {
   const bool written = ::write(fd, line, static_cast<std::size_t>(len)) == len;
   ::close(fd);
   if (!written) return 1;
+  // A server that crashes at once, for the watchdog's crash-loop test.
+  if (std::getenv("TARNWICK_STAND_IN_EXIT") != nullptr) return 3;
   for (int i = 0; i < 600; ++i) ::usleep(100 * 1000);
   return 0;
 }
