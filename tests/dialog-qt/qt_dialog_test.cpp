@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "api/synthetic_dialog_runs.h"
 #include "dialog-qt/qt_dialog_host.h"
 #include "reader/api/dispatch.h"
 #include "reader/api/module_state.h"
@@ -216,8 +217,25 @@ TEST_F(QtDialogTest, SimplifiedChineseTextsAreDecoded) {
   EXPECT_EQ(host_.seen.texts[3].second, QString::fromUtf8("开始次采集指纹, 请按手指..."));
 }
 
+// The plugin as the library loads it, with the stand-in's synthetic finger: every capture
+// export on both ports runs its window to a good end, with nothing but the finger.
+TEST(QtDialogPlugin, SyntheticFingerRunsEveryExportOnBothPorts) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  void* plugin = dlopen(VANTREL_BINARY_DIR "/libvantrel-dialog-qt.so", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(plugin, nullptr) << dlerror();
+  auto entry = reinterpret_cast<platform::DialogPluginEntry>(
+      dlsym(plugin, platform::kDialogPluginEntry));
+  ASSERT_NE(entry, nullptr);
+  platform::DialogHost* host = entry(platform::kDialogHostAbi);
+  ASSERT_NE(host, nullptr);
+  platform::VirtualClock clock;
+  api::testing::ExpectDialogRunsWithASyntheticFinger(*host, clock, 3);
+  EXPECT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+}
+
 // Through libVantrel.so as an application uses it: the library finds the plugin beside
-// itself, the stand-in gives no finger, and a click on Cancel ends the capture with -3.
+// itself, and a click on Cancel while the synthetic finger is being taken ends the
+// capture with -3.
 TEST(QtDialogPlugin, CancelClickThroughTheLoadedLibrary) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("VANTREL_SIMULATOR", "disk", 1);
