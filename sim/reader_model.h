@@ -124,8 +124,8 @@ class ReaderModel {
   // synthetic finger, or the 152 x 200 PGM files of a folder in name order, cycling.
   // Choosing a source puts its finger on the sensor (finger_on); it lifts after each
   // capture, the first finger-state query after the lift sees the sensor empty, the next
-  // finds the finger placed again. SetFinger(false) takes it away. UseImageFolder is false (and changes nothing) when the folder
-  // holds no .pgm file.
+  // finds the finger placed again. SetFinger(false) takes it away. UseImageFolder is
+  // false (and changes nothing) when the folder holds no .pgm file.
   void UseSyntheticFinger(uint32_t finger);
   bool UseImageFolder(const std::string& folder);
   // The reader's own feature and template records (serial feature and template
