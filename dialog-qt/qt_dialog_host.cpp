@@ -184,7 +184,12 @@ class Window final : public QDialog, public platform::DialogWindow {
     switch (control) {
       case DialogControl::kCaption: setWindowTitle(shown); break;
       case DialogControl::kInstructions: instructions_->setText(shown); break;
-      case DialogControl::kStatus: status_->setText(shown); break;
+      case DialogControl::kStatus:
+        // The worker keeps some statuses up for 300 to 1000 ms without handling
+        // messages: the line is painted now, so that it is seen for all of that time.
+        status_->setText(shown);
+        status_->repaint();
+        break;
       case DialogControl::kCancel: cancel_->setText(shown); break;
       case DialogControl::kFrame: break;
     }

@@ -242,14 +242,21 @@ int ReaderModel::Search(int first, int second, char* text, int capacity) const {
   return static_cast<int>(out.size());
 }
 
+// One rule for every finger: the sensor reads a finger while one is on it (SetFinger(true),
+// or a finger source, which puts its finger on until SetFinger(false) takes it away), or
+// while an image waits for a finger that follows the images.
+// A coming finger (from a source, or one that follows the images) lifts once a capture
+// has taken its image: the first finger-state query after that finds the sensor empty,
+// and the next one finds the finger placed again if there is still a finger to come.
 int ReaderModel::FingerState() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!state_.finger_follows_images) return AnswerFingerState();
   if (state_.finger_lifting) {
     state_.finger_lifting = false;
     return 1;
   }
-  return state_.queue.empty() ? 1 : 0;
+  const bool present =
+      state_.finger_on || (state_.finger_follows_images && !state_.queue.empty());
+  return present ? 0 : 1;
 }
 
 void ReaderModel::Capture() {
@@ -260,8 +267,9 @@ void ReaderModel::Capture() {
     state_.held = std::move(state_.queue.front());
     state_.queue.pop_front();
   }
-  // A finger from a source is lifted once its image is taken.
-  if (state_.finger_source != FingerSource::kNone) state_.finger_on = false;
+  if (state_.finger_follows_images || state_.finger_source != FingerSource::kNone) {
+    state_.finger_lifting = true;
+  }
 }
 
 ReaderImage ReaderModel::NextFromSource() {
@@ -299,6 +307,7 @@ void ReaderModel::UseSyntheticFinger(uint32_t finger) {
   state_.image_files.clear();
   state_.impressions = 0;
   state_.finger_on = true;
+  state_.finger_lifting = false;
 }
 
 bool ReaderModel::UseImageFolder(const std::string& folder) {
@@ -316,14 +325,8 @@ bool ReaderModel::UseImageFolder(const std::string& folder) {
   state_.image_files = std::move(files);
   state_.impressions = 0;
   state_.finger_on = true;
+  state_.finger_lifting = false;
   return true;
-}
-
-int ReaderModel::AnswerFingerState() {
-  const int answer = state_.finger_on ? 0 : 1;
-  // A lifted finger comes back for the next capture.
-  if (state_.finger_source != FingerSource::kNone) state_.finger_on = true;
-  return answer;
 }
 
 void ReaderModel::SetRecordMaker(RecordMaker maker) {
@@ -469,12 +472,6 @@ int ReaderModel::Reply(SimLink link, const uint8_t* request, int length, uint8_t
       case 0x41:
         data = state_.held.pixels;
         two_part = link == SimLink::kHid;
-        // A long HID reply goes in two parts, the second asked for with parameter 1 = 1:
-        // the finger lifts once the whole image has gone.
-        if (state_.finger_follows_images &&
-            (!two_part || p1 == 1 || data.size() + 11 < static_cast<size_t>(kHidPart))) {
-          state_.finger_lifting = true;
-        }
         break;
       case 0x43:
         PutWord(data, FingerState());

@@ -58,10 +58,12 @@ struct LibraryEntry {
 // control surface or by commands.
 struct ReaderState {
   int security_level = 5;
+  // The finger rule (see ReaderModel::FingerState): a finger is on the sensor while
+  // finger_on is set, or, with finger_follows_images, while an image is queued. A coming
+  // finger (a finger source's, or one that follows the images) lifts once a capture has
+  // taken its image: finger_lifting makes the next finger-state query read an empty
+  // sensor, after which the finger is there again if one is still to come.
   bool finger_on = false;
-  // A finger that comes for each queued image and lifts after the reader has sent it:
-  // while set, the sensor reads a finger whenever an image is queued, and the first
-  // finger-state query after an image upload finds the finger lifted.
   bool finger_follows_images = false;
   bool finger_lifting = false;
   std::vector<LibraryEntry> library;   // working library (insert, clear)
@@ -120,10 +122,10 @@ class ReaderModel {
   ReaderState Snapshot() const;
   // A finger for captures that find no image queued: impressions 0, 1, 2, ... of a
   // synthetic finger, or the 152 x 200 PGM files of a folder in name order, cycling.
-  // With a source the finger lies on the sensor for a capture and lifts after it; the
-  // first finger-state query after the lift sees the sensor empty, the next finds the
-  // finger placed again. UseImageFolder is false (and changes nothing) when the folder
-  // holds no .pgm file.
+  // Choosing a source puts its finger on the sensor (finger_on); it lifts after each
+  // capture, the first finger-state query after the lift sees the sensor empty, the next
+  // finds the finger placed again. SetFinger(false) takes it away. UseImageFolder is
+  // false (and changes nothing) when the folder holds no .pgm file.
   void UseSyntheticFinger(uint32_t finger);
   bool UseImageFolder(const std::string& folder);
   // The reader's own feature and template records (serial feature and template
@@ -167,7 +169,6 @@ class ReaderModel {
 
  private:
   int Reply(SimLink link, const uint8_t* request, int length, uint8_t* reply, int capacity);
-  int AnswerFingerState();
   ReaderImage NextFromSource();
   mutable std::recursive_mutex lock_;
   ReaderState state_;

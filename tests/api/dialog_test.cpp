@@ -20,6 +20,7 @@
 #include "reader/platform/virtual/virtual_hid.h"
 #include "reader/platform/virtual/virtual_serial.h"
 #include "scripted_dialog.h"
+#include "synthetic_dialog_runs.h"
 #include "sim/reader_model.h"
 #include "tools/fingerprint_pgm.h"
 #include "vantrel/vantrel.h"
@@ -235,18 +236,8 @@ TEST_F(DialogTest, GoodRunsOfEveryExportOnBothPorts) {
       int length = 0;
       ASSERT_EQ(c.call(port, out, &length), 0) << port << c.templ << c.base64;
       EXPECT_EQ(out[length], 'x') << "no terminator";
-      std::string record(out, static_cast<size_t>(length));
-      if (c.base64) {
-        ASSERT_EQ(length, 344);
-        uint8_t bytes[260] = {};
-        int decoded = 0;
-        std::vector<char> copy(record.begin(), record.end());
-        copy.resize(copy.size() + 4, '\0');
-        ASSERT_EQ(vantrel::text::Base64Convert(0, copy.data(), 344, bytes, sizeof bytes, &decoded), 0);
-        char nibbles[513] = {};
-        vantrel::text::WriteNibbleText(bytes, 256, nibbles);
-        record = nibbles;
-      }
+      ASSERT_EQ(length, c.base64 ? 344 : 512);
+      const std::string record = testing::AsNibbleText(out, length);
       ASSERT_EQ(record.size(), 512u);
       EXPECT_EQ(record, c.templ ? std::string(template_text) : feature_text);
       if (c.templ) {
@@ -346,6 +337,15 @@ TEST_F(DialogTest, WithoutAWindowTheCaptureAnswersMinusOneAtOnce) {
   EXPECT_EQ(FPIFeature(0, text, &length), -1);
   EXPECT_EQ(FPITemplateB64(9, text, &length), -1);
   EXPECT_EQ(reader_.Snapshot().commands, 0);
+}
+
+// Needs no image set: the stand-in draws its finger.
+TEST(SyntheticFingerDialog, EveryExportOnBothPortsOnTheScriptedHost) {
+  platform::VirtualClock clock(1000);
+  ScriptedDialogHost host(clock);
+  testing::ExpectDialogRunsWithASyntheticFinger(host, clock, 3);
+  EXPECT_EQ(host.runs, 8);
+  EXPECT_EQ(host.images.size(), 20u);  // every capture painted
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "api/synthetic_dialog_runs.h"
 #include "dialog-qt/qt_dialog_host.h"
 #include "reader/api/dispatch.h"
 #include "reader/api/module_state.h"
@@ -70,7 +73,23 @@ void ClickCancelAtThePressWait(QObject* owner, const std::function<void()>& befo
 struct Seen {
   std::vector<std::pair<DialogControl, QString>> texts;
   std::vector<QImage> frames;  // the frame as rendered, inside its border
+  // Status texts set while the window was up, and how many of them the screen did not
+  // show before the next message was handled (the timed statuses must be seen at once).
+  int statuses_on_screen = 0;
+  int statuses_not_on_screen = 0;
 };
+
+// Whether the screen shows the widget as it renders itself now.
+bool OnScreen(QWidget* widget) {
+  QWidget* window = widget->window();
+  const QPoint at = widget->mapTo(window, QPoint(0, 0));
+  const QImage screen = QGuiApplication::primaryScreen()
+                            ->grabWindow(window->winId(), at.x(), at.y(), widget->width(),
+                                         widget->height())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+  return screen == widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 class ObservedWindow final : public platform::DialogWindow {
  public:
@@ -81,7 +100,14 @@ class ObservedWindow final : public platform::DialogWindow {
     QString shown;
     switch (control) {
       case DialogControl::kCaption: shown = dialog->windowTitle(); break;
-      case DialogControl::kStatus: shown = dialog->findChild<QLabel*>(kStatusName)->text(); break;
+      case DialogControl::kStatus: {
+        QLabel* status = dialog->findChild<QLabel*>(kStatusName);
+        shown = status->text();
+        if (dialog->isVisible()) {
+          ++(OnScreen(status) ? seen_.statuses_on_screen : seen_.statuses_not_on_screen);
+        }
+        break;
+      }
       case DialogControl::kCancel:
         shown = dialog->findChild<QPushButton*>(kCancelName)->text();
         break;
@@ -184,6 +210,8 @@ TEST_F(QtDialogTest, TemplateRunShowsItsTextsAndImages) {
   EXPECT_EQ(statuses.first(), "Scan fingerprint step [1], press finger...");
   EXPECT_EQ(statuses.last(), "Verify Succeed");
   EXPECT_EQ(statuses.size(), 9);
+  EXPECT_EQ(host_.seen.statuses_on_screen, 9);
+  EXPECT_EQ(host_.seen.statuses_not_on_screen, 0);
 
   ASSERT_EQ(host_.seen.frames.size(), images_.size());
   for (size_t i = 0; i < images_.size(); ++i) {
@@ -216,8 +244,25 @@ TEST_F(QtDialogTest, SimplifiedChineseTextsAreDecoded) {
   EXPECT_EQ(host_.seen.texts[3].second, QString::fromUtf8("开始次采集指纹, 请按手指..."));
 }
 
+// The plugin as the library loads it, with the stand-in's synthetic finger: every capture
+// export on both ports runs its window to a good end, with nothing but the finger.
+TEST(QtDialogPlugin, SyntheticFingerRunsEveryExportOnBothPorts) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  void* plugin = dlopen(VANTREL_BINARY_DIR "/libvantrel-dialog-qt.so", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(plugin, nullptr) << dlerror();
+  auto entry = reinterpret_cast<platform::DialogPluginEntry>(
+      dlsym(plugin, platform::kDialogPluginEntry));
+  ASSERT_NE(entry, nullptr);
+  platform::DialogHost* host = entry(platform::kDialogHostAbi);
+  ASSERT_NE(host, nullptr);
+  platform::VirtualClock clock;
+  api::testing::ExpectDialogRunsWithASyntheticFinger(*host, clock, 3);
+  EXPECT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+}
+
 // Through libVantrel.so as an application uses it: the library finds the plugin beside
-// itself, the stand-in gives no finger, and a click on Cancel ends the capture with -3.
+// itself, and a click on Cancel while the synthetic finger is being taken ends the
+// capture with -3.
 TEST(QtDialogPlugin, CancelClickThroughTheLoadedLibrary) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("VANTREL_SIMULATOR", "disk", 1);

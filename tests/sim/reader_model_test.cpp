@@ -260,20 +260,30 @@ TEST(DiskReaderSim, InquiryPendingAndGone) {
 namespace vantrel::sim {
 namespace {
 
-// A finger from a source lies on the sensor for a capture, lifts after it and comes back.
+// A finger from a source lies on the sensor for a capture, lifts after it and comes back,
+// whether or not the finger also follows queued images (as the dialog tests set it).
 TEST_F(ModelTest, SyntheticFingerLiftsAfterEachCaptureAndComesBack) {
-  model_.UseSyntheticFinger(9);
   const std::vector<uint8_t> queued(152 * 200, 0x40);
-  for (uint32_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(Ask(Req(0x43))[6], 0);
-    EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, i));
-    EXPECT_EQ(Ask(Req(0x43))[6], 1);
+  for (const bool follows : {false, true}) {
+    model_.SetFingerFollowsImages(follows);
+    model_.UseSyntheticFinger(9);
+    for (uint32_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(Ask(Req(0x43))[6], 0) << follows;
+      EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, i));
+      EXPECT_EQ(Ask(Req(0x43))[6], 1) << follows;
+    }
+    // A queued image comes first; the finger's next impression after it.
+    model_.QueueImage(queued.data(), 152, 200);
+    EXPECT_EQ(Ask(Req(0x43))[6], 0) << follows;
+    EXPECT_EQ(model_.TakeImage().pixels, queued);
+    EXPECT_EQ(Ask(Req(0x43))[6], 1) << follows;
+    EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, 2));
+    // Taken away, the finger stays away until it is put back.
+    model_.SetFinger(false);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Ask(Req(0x43))[6], 1) << follows;
+    model_.SetFinger(true);
+    EXPECT_EQ(Ask(Req(0x43))[6], 0) << follows;
   }
-  // A queued image comes first; the finger's next impression after it.
-  model_.QueueImage(queued.data(), 152, 200);
-  EXPECT_EQ(Ask(Req(0x43))[6], 0);
-  EXPECT_EQ(model_.TakeImage().pixels, queued);
-  EXPECT_EQ(model_.TakeImage().pixels, DrawImpression(9, 2));
 }
 
 TEST_F(ModelTest, ImageFolderIsTakenInNameOrderAndAgainFromTheStart) {
