@@ -127,6 +127,7 @@ class RecordingPort final : public platform::SerialPort {
  public:
   RecordingPort(std::unique_ptr<platform::SerialPort> inner, Script& script)
       : inner_(std::move(inner)), script_(script) {}
+  bool Drain() override { return inner_->Drain(); }
   void DiscardOutput() override { inner_->DiscardOutput(); }
   void DiscardInput() override { inner_->DiscardInput(); }
   bool Write(const uint8_t* bytes, int count) override { return inner_->Write(bytes, count); }

@@ -169,6 +169,7 @@ class ScriptSerialPort final : public platform::SerialPort {
   ~ScriptSerialPort() override {
     if (open_) --owner_.open_;
   }
+  bool Drain() override { return !failed_; }
   void DiscardOutput() override {}
   void DiscardInput() override {}
   bool Write(const uint8_t*, int count) override { return !failed_ && count >= 0; }
