@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzz/rules.h"
-#include "reader/extract/record.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record.h"
+#include "reader/record/record_text.h"
 #include "vantrel/vantrel.h"
 
 using vantrel::fuzz::Require;

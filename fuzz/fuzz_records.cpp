@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/rules.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/match/matcher.h"
 #include "reader/match/quality.h"
 #include "reader/match/synthesis.h"

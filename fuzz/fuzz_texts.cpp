@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/rules.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "vantrel/vantrel.h"
 
 using vantrel::fuzz::Require;

@@ -16,7 +16,7 @@
 #include "reader/api/dispatch.h"
 #include "reader/api/image_forms.h"
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record.h"
+#include "reader/record/record.h"
 #include "reader/links/serial_link.h"
 #include "reader/platform/platform.h"
 #include "reader/platform/virtual/virtual_disk.h"

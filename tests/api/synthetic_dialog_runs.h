@@ -18,7 +18,7 @@
 #include "reader/api/dispatch.h"
 #include "reader/api/module_state.h"
 #include "reader/extract/extract_feature.h"
-#include "reader/extract/record_text.h"
+#include "reader/record/record_text.h"
 #include "reader/links/link_ops.h"
 #include "reader/match/synthesis.h"
 #include "reader/platform/clock.h"
