@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "reader/api/module_state.h"
+#include "sim/reader_model.h"
 #include "vantrel/vantrel.h"
 
 namespace {
@@ -27,9 +28,10 @@ LRESULT CALLBACK ApplicationWindow(HWND window, UINT message, WPARAM wparam, LPA
 }
 
 TEST(FingerWait, DispatchesTheCallersMessagesSoAHandlerCanCancel) {
-  // The stand-in reader on the disk link, with no finger on it: the wait would last.
+  // The stand-in reader on the disk link, its finger taken away: the wait would last.
   _putenv_s("VANTREL_SIMULATOR", "disk");
   vantrel::api::OnLoad();
+  vantrel::sim::SharedReader().SetFinger(false);
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = ApplicationWindow;
   window_class.hInstance = GetModuleHandleA(nullptr);
@@ -57,6 +59,7 @@ TEST(FingerWait, DispatchesTheCallersMessagesSoAHandlerCanCancel) {
   EXPECT_EQ(length, -1);
   EXPECT_EQ(g_handler_thread.load(), GetCurrentThreadId());
   DestroyWindow(window);
+  vantrel::sim::SharedReader().SetFinger(true);
   _putenv_s("VANTREL_SIMULATOR", "");
   vantrel::api::OnLoad();
 }
