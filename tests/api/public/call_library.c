@@ -1,5 +1,5 @@
 /* A C program that loads libVantrel.so as an application would and calls two exports
- * that need no reader. Exit status 0 when both answer as documented. */
+ * that need no reader. Exit status 0 when both give the results they must. */
 #include <stdio.h>
 #include <vantrel/vantrel.h>
 
