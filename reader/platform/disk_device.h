@@ -61,7 +61,7 @@ class DiskDevices {
   virtual bool Close(int handle) = 0;
 
   // Issues one command and waits for it (at most its time-out). A data buffer is moved
-  // in the stated direction; from the device at most data_length bytes are stored.
+  // in the command's direction; from the device at most data_length bytes are stored.
   virtual ScsiResult Execute(int handle, const ScsiCommand& command) = 0;
 };
 

@@ -2,15 +2,7 @@
 # tests/CMakeLists.txt, where CMAKE_CURRENT_SOURCE_DIR is tests/.
 set(api_public "${CMAKE_CURRENT_SOURCE_DIR}/api/public")
 
-# The public header, compiled as C11 and as C++ with warnings as errors: part of the build.
-add_library(vantrel_header_c OBJECT "${api_public}/header_c.c")
-add_library(vantrel_header_cxx OBJECT "${api_public}/header_cxx.cpp")
-foreach(t vantrel_header_c vantrel_header_cxx)
-  target_include_directories(${t} PRIVATE "${CMAKE_SOURCE_DIR}/include")
-  target_compile_options(${t} PRIVATE -Wall -Wextra -Werror -pedantic)
-endforeach()
-set_target_properties(vantrel_header_c PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON
-                      C_EXTENSIONS OFF)
+include("${api_public}/header_checks.cmake")
 
 # A C program linked against libVantrel.so.
 add_executable(vantrel_c_caller "${api_public}/call_library.c")

@@ -73,7 +73,7 @@ TEST(BinaryReply, GoodReplyPasses) {
   EXPECT_EQ(Check(Reply(0, {1, 2, 3, 4}), 11), kOk);
 }
 
-TEST(BinaryReply, ChecksInTheStatedOrder) {
+TEST(BinaryReply, ChecksStartLengthStatusChecksumEndInThatOrder) {
   std::vector<uint8_t> r = Reply(0x3A, {9, 9});
   r[r.size() - 2] ^= 0xFF;  // checksum wrong as well: status comes first
   EXPECT_EQ(Check(r, 9), kReaderBusy);
