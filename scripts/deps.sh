@@ -11,6 +11,7 @@ if [ "${1:-}" = windows ]; then
              xvfb xauth)
 fi
 packages+=(clang-14 libclang-rt-14-dev)  # the fuzz and thread-sanitizer builds
+packages+=(ccache)  # used by the builds when present
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
