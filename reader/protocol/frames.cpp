@@ -24,7 +24,7 @@ uint8_t Checksum(const uint8_t* bytes, int count) {
 int BuildBinaryRequest(uint8_t command, uint8_t p1, uint8_t p2, uint8_t p3,
                        const uint8_t* data, int n, uint8_t* out, int capacity) {
   if (n < 0 || (n > 0 && data == nullptr) || out == nullptr) return kBadArguments;
-  if (n + 4 > kMaxLengthField) return kBadArguments;
+  if (n > kMaxLengthField - 4) return kBadArguments;  // n + 4 would not fit, or overflow
   const int total = n + kBinaryRequestOverhead;
   if (capacity < total) return kBadArguments;
   const int length = n + 4;
@@ -69,7 +69,7 @@ int CheckBinaryReply(const uint8_t* reply, int available, int expected_total) {
 int BuildTextRequest(uint8_t command, uint8_t p1, uint8_t p2, uint8_t p3,
                      const uint8_t* data, int n, char* out, int capacity) {
   if (n < 0 || (n > 0 && data == nullptr) || out == nullptr) return kBadArguments;
-  if (n + 4 > kMaxLengthField) return kBadArguments;
+  if (n > kMaxLengthField - 4) return kBadArguments;  // n + 4 would not fit, or overflow
   const int total = 2 * n + kTextRequestOverhead;
   if (capacity < total) return kBadArguments;
   const int length = n + 4;
@@ -124,8 +124,10 @@ int BuildInsertTemplateData(int id, const uint8_t* name, int name_length,
   }
   const int t = text_length / 2;
   if (t > kMaxTemplateBytes) return kBadArguments;
+  // Compared with the room left, so that no sum of caller numbers can overflow.
+  if (name_length > kMaxInsertData - t - 6) return kBadArguments;
   const int n = name_length + t + 6;
-  if (n > kMaxInsertData || n > capacity) return kBadArguments;
+  if (n > capacity) return kBadArguments;
   int pos = 0;
   out[pos++] = static_cast<uint8_t>((id >> 8) & 0xFF);
   out[pos++] = static_cast<uint8_t>(id & 0xFF);

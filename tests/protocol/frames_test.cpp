@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,22 @@ TEST(InsertTemplate, RefusesLayoutsBeyondTheLimits) {
   EXPECT_EQ(BuildInsertTemplateData(1, name.data(), 2, "00", 2, out.data(), 8), kBadArguments);
   EXPECT_EQ(BuildInsertTemplateData(1, name.data(), -1, "00", 2, out.data(), 64),
             kBadArguments);
+}
+
+// Lengths near the int maximum are refused before any sum of them is formed: the sums
+// would wrap negative, pass the capacity checks and write far past the buffer.
+TEST(Requests, LengthsNearTheIntMaximumAreRefused) {
+  constexpr int kMax = std::numeric_limits<int>::max();
+  uint8_t data[1] = {};
+  uint8_t out[64];
+  char text_out[64];
+  const std::string text(2, '0');
+  for (const int n : {kMax, kMax - 3, kMax - 8, kMax - 15, kMax / 2 + 1}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(BuildBinaryRequest(1, 0, 0, 0, data, n, out, 64), kBadArguments);
+    EXPECT_EQ(BuildTextRequest(1, 0, 0, 0, data, n, text_out, 64), kBadArguments);
+    EXPECT_EQ(BuildInsertTemplateData(1, data, n, text.data(), 2, out, 64), kBadArguments);
+  }
 }
 
 }  // namespace
