@@ -116,6 +116,15 @@ void ReadSide(const uint8_t* bytes, Side& side) {
   side.fallback_marker = side.core2_packed == 2;
 }
 
+void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                      int* distance) {
+  for (int i = 0; i < n; ++i) {
+    const int dx = xs[i] - ox, dy = ys[i] - oy;
+    direction[i] = record::AngleOf(dy, dx);
+    distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
+  }
+}
+
 namespace {
 
 // Whether a point of another record's frame lands inside this record's print: within
@@ -217,7 +226,8 @@ struct Slot {
 struct OverlapSet {
   int count;
   int index[kMaxMinutiae];
-  int x[kMaxMinutiae], y[kMaxMinutiae], direction[kMaxMinutiae];
+  int x[kPaddedMinutiae], y[kPaddedMinutiae];  // read in groups of eight
+  int direction[kMaxMinutiae];
 };
 
 struct CorePoints {
@@ -303,8 +313,8 @@ struct CandidateResult {
 // Polar direction and distance of every A minutia around the reference a: the same
 // for the three rotations of a slot, so they are worked out once per slot.
 struct PolarAroundA {
-  int direction[kMaxMinutiae];
-  int distance[kMaxMinutiae];
+  int direction[kPaddedMinutiae];
+  int distance[kPaddedMinutiae];
 };
 
 // What the stages of one rotation candidate hand on to each other.
@@ -338,7 +348,8 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
 
 // Polar lists around A's reference point, both in A's frame, with what the pairing
 // reads of each entry.
-void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a, RotationWork& w) {
+void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
+                       const PolarAroundA& polar_a, RotationWork& w) {
   PairingLists& lists = w.lists;
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
@@ -350,12 +361,8 @@ void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a
     lists.pa_odir[i] = A.direction[m];
     lists.pa_type[i] = A.type[m];
   }
-  int pb_dir[kMaxMinutiae], pb_dist[kMaxMinutiae];
-  for (int i = 0; i < nb; ++i) {
-    const int dx = w.ob.x[i] - w.max, dy = w.ob.y[i] - w.may;
-    pb_dir[i] = record::AngleOf(dy, dx);
-    pb_dist[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
-  }
+  int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
+  kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
   // PB bucketed by polar direction, 8 degrees a bucket, so that each p looks only at the
   // buckets that hold entries within 12 degrees of its own. The choice is the same as a
@@ -449,7 +456,7 @@ void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, 
   result.pair_count = 0;
   RotationWork w;
   if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return;
-  BuildPairingLists(A, B, polar_a, w);
+  BuildPairingLists(kernels, A, B, polar_a, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
   if (w.pairs == 0) return;
 
@@ -580,12 +587,8 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
     if (!slot.filled) continue;
     const int theta0 = NormaliseRotation(A.direction[slot.a] - B.direction[slot.b]);
     PolarAroundA polar_a;
-    const int max = A.x[slot.a], may = A.y[slot.a];
-    for (int i = 0; i < A.n; ++i) {
-      const int dx = A.x[i] - max, dy = A.y[i] - may;
-      polar_a.direction[i] = record::AngleOf(dy, dx);
-      polar_a.distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
-    }
+    kernels.polar_around(A.x, A.y, A.n, A.x[slot.a], A.y[slot.a], polar_a.direction,
+                         polar_a.distance);
     for (int k = 0; k < kRotations; ++k) {
       const int phi = NormaliseRotation(theta0 - 2 + 2 * k);
       const int psi = NormaliseRotation(-phi);

@@ -16,7 +16,7 @@ namespace vantrel::match::detail {
 constexpr int kMaxMinutiae = record::kMaxMinutiae;
 constexpr int kMaxNeighbours = 8;
 constexpr int kAngleBuckets = (359 >> 4) + 1;  // 23 buckets of 16 degrees
-constexpr int kPaddedMinutiae = (kMaxMinutiae + 3) / 4 * 4;  // whole groups of four
+constexpr int kPaddedMinutiae = (kMaxMinutiae + 7) / 8 * 8;  // whole groups of eight
 constexpr int kCandidatesPerMinutia = 3;
 constexpr int kReferenceSlots = 6;
 constexpr int kRotations = 3;
@@ -69,6 +69,7 @@ using Ints4 = int __attribute__((vector_size(16)));
 using Longs4 = long long __attribute__((vector_size(32)));
 using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
+using Floats8 = float __attribute__((vector_size(32)));
 
 // ---- Decoded records and descriptors ----
 
@@ -182,10 +183,20 @@ struct Kernels {
   // The pairing of one rotation; returns the number of pairs.
   int (*pair_up)(const PairingLists& lists, bool* paired_a, bool* paired_b, int* pair_p,
                  int* pair_q);
+  // PolarAroundPlain's directions and distances, in whole groups of eight.
+  void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                       int* distance);
 };
 const Kernels& BaselineKernels();
 const Kernels& WideKernels();   // the baseline ones where no wide form is built
 const Kernels& ChosenKernels();  // the wide ones where the processor runs them
+
+// Polar direction (AngleOf) and distance (nearest root of the squared length) of points
+// 0..n-1 of xs, ys around (ox, oy): the plain form of the polar_around kernel, which reads
+// xs and ys and writes direction and distance in whole groups of eight (arrays of
+// kPaddedMinutiae entries), whatever lies past n.
+void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                      int* distance);
 
 // ---- Stages of the core, shared with the one-to-many search ----
 

@@ -7,6 +7,7 @@
 #include "match_support.h"
 #include "reader/record/record_text.h"
 #include "reader/match/matcher.h"
+#include "reader/match/matcher_internal.h"
 
 namespace vantrel::match {
 namespace {
@@ -321,6 +322,41 @@ TEST(MatchCore, HostileRecordsGiveAScore) {
         EXPECT_LT(alignment.pairs_b[k], y[3]);
       }
     }
+}
+
+// Every built form of a kernel against its plain form: every offset within 300 of the
+// origin, then random ones out to 4200 (a longer leg from 4096 on takes the plain form in
+// the vector one), in groups of 1..56 points.
+TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
+  using namespace detail;
+  std::vector<std::pair<int, int>> offsets;
+  for (int dy = -300; dy <= 300; ++dy)
+    for (int dx = -300; dx <= 300; ++dx) offsets.emplace_back(dx, dy);
+  std::mt19937 rng(18);
+  std::uniform_int_distribution<int> far(-4200, 4200), near(-2047, 2047);
+  for (int k = 0; k < 200000; ++k)
+    offsets.emplace_back(k % 50 ? near(rng) : far(rng), k % 50 ? near(rng) : far(rng));
+  for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+    size_t next = 0;
+    for (int n = 1; next < offsets.size(); n = n % kPaddedMinutiae + 1) {
+      int xs[kPaddedMinutiae], ys[kPaddedMinutiae];
+      const int ox = near(rng) / 4, oy = near(rng) / 4;
+      for (int i = 0; i < kPaddedMinutiae; ++i) {
+        const auto [dx, dy] = offsets[(next + i) % offsets.size()];
+        xs[i] = ox + dx;
+        ys[i] = oy + dy;
+      }
+      int plain_direction[kPaddedMinutiae], plain_distance[kPaddedMinutiae];
+      int direction[kPaddedMinutiae], distance[kPaddedMinutiae];
+      PolarAroundPlain(xs, ys, n, ox, oy, plain_direction, plain_distance);
+      form->polar_around(xs, ys, n, ox, oy, direction, distance);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(direction[i], plain_direction[i]) << xs[i] - ox << ", " << ys[i] - oy;
+        ASSERT_EQ(distance[i], plain_distance[i]) << xs[i] - ox << ", " << ys[i] - oy;
+      }
+      next += n;
+    }
+  }
 }
 
 TEST(MatchCore, ConcurrentCallsGiveTheSerialScores) {
