@@ -154,7 +154,8 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   // at_least[k]: B descriptors reached by at least k + 1 of the neighbours so far.
   uint64_t at_least[kMaxNeighbours] = {};
   for (int u = 0; u < da.count; ++u) {
-    const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4][da.relative_direction[u] >> 2];
+    const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4]
+                                        [da.relative_direction[u] >> kDirectionBucketShift];
     for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
     at_least[0] |= m;
   }

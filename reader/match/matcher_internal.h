@@ -70,6 +70,8 @@ using Longs4 = long long __attribute__((vector_size(32)));
 using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
 using Floats8 = float __attribute__((vector_size(32)));
+using Shorts8 = short __attribute__((vector_size(16)));
+using Bytes8 = unsigned char __attribute__((vector_size(8)));
 
 // ---- Decoded records and descriptors ----
 
@@ -100,6 +102,20 @@ struct Descriptor {
   uint64_t reach[7];
 };
 
+// Sets the reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within
+// 0..359, 23 bits at most, over word lo / 64 and the next one (word 6 gets none: hi is at
+// most 359). A neighbour outside 1..359 reaches nothing.
+inline void AddReach(int v, Descriptor& d) {
+  if (v < 1 || v > 359) return;
+  const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
+  const int w = lo >> 6;
+  const uint64_t from_lo = ~uint64_t{0} << (lo & 63);
+  const uint64_t upto_hi = ~uint64_t{0} >> (63 - (hi & 63));
+  const bool split = (hi >> 6) != w;
+  d.reach[w] |= split ? from_lo : from_lo & upto_hi;
+  d.reach[w + 1] |= split ? upto_hi : 0;
+}
+
 // What the core reads of one record, decoded here rather than through DecodeRecord,
 // which clears and fills every field of a DecodedRecord the matcher never looks at.
 // The minutiae are kept field by field, so that the transforms of a whole record run
@@ -124,23 +140,17 @@ struct Side {
 };
 
 // The reach index of the B side of a comparison, built from its descriptors.
+constexpr int kDirectionBucketShift = 3;                          // 8 degrees a bucket
+constexpr int kDirectionBuckets = (359 >> kDirectionBucketShift) + 1;  // 45
 struct ReachIndex {
-  // Bit b of reached_by[g / 16][r / 4]: descriptor b has a neighbour that a neighbour at
-  // some relative direction of r's 4-degree bucket and some relative angle of g's
+  // Bit b of reached_by[g / 16][r / 8]: descriptor b has a neighbour that a neighbour at
+  // some relative direction of r's 8-degree bucket and some relative angle of g's
   // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
-  // superset, only used to pass over hopeless pairs. Filled for B. 90 direction buckets,
+  // superset, only used to pass over hopeless pairs. Filled for B. 45 direction buckets,
   // and room for the writes just past the last.
-  uint64_t reached_by[kAngleBuckets][104];
+  uint64_t reached_by[kAngleBuckets][kDirectionBuckets + 3];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
-
-// Bits 0..7 of the result: bytes 0..7 of eight bytes that are each 0 or 1.
-inline uint64_t GatherBytes(const uint8_t* bytes) {
-  uint64_t v;
-  std::memcpy(&v, bytes, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return (v * 0x0102040810204080ull) >> 56;
-}
 
 // RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
 // -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
@@ -197,6 +207,12 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 // kPaddedMinutiae entries), whatever lies past n.
 void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
                       int* distance);
+
+// The descriptors of every minutia of a side in their plain form: the first eight others
+// in record order more than 20 and at most the radius away, sorted by relative direction
+// (equal ones in record order), with the probe and reach words; the build_descriptors
+// kernel of every form gives the same fields.
+void BuildDescriptorsPlain(Side& side, int64_t radius_squared);
 
 // ---- Stages of the core, shared with the one-to-many search ----
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "match_support.h"
@@ -355,6 +356,53 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
         ASSERT_EQ(distance[i], plain_distance[i]) << xs[i] - ox << ", " << ys[i] - oy;
       }
       next += n;
+    }
+  }
+}
+
+// The descriptors of every built form against the plain ones, field by field where a
+// comparison reads them: random fingers (crowded ones too, so that the first eight are
+// a choice), records of random bytes (directions above 359 among them) and the radii
+// round the table's edge, where the vector form hands over to the plain one.
+TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  std::mt19937 rng(1818);
+  std::vector<Bytes> records;
+  for (int k = 0; k < 60; ++k)
+    records.push_back(MakeRecord(testing::RandomFinger(rng, 20, 20, 120 + k % 5 * 30,
+                                                       140 + k % 5 * 30, 10 + k % 41)));
+  for (int k = 0; k < 60; ++k) {
+    Bytes r{};
+    for (auto& b : r) b = static_cast<uint8_t>(rng());
+    r[0] = 3;
+    r[3] = static_cast<uint8_t>(rng() % 51);
+    records.push_back(r);
+  }
+  const auto plain = std::make_unique<Side>(), built = std::make_unique<Side>();
+  for (const int radius : {90, 0, 21, 127, 128, 256}) {
+    for (const Bytes& r : records) {
+      ReadSide(r.data(), *plain);
+      BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
+      for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+        ReadSide(r.data(), *built);
+        form->build_descriptors(*built, int64_t{radius} * radius);
+        for (int i = 0; i < plain->n; ++i) {
+          const Descriptor& p = plain->descriptors[i];
+          const Descriptor& d = built->descriptors[i];
+          ASSERT_EQ(d.count, p.count) << radius << " " << i;
+          ASSERT_EQ(d.plain, p.plain);
+          ASSERT_EQ(d.normal, p.normal);
+          ASSERT_EQ(std::memcmp(d.reach, p.reach, sizeof d.reach), 0);
+          for (int k = 0; k < p.count; ++k) {
+            ASSERT_EQ(d.relative_direction[k], p.relative_direction[k]) << radius << " " << i;
+            ASSERT_EQ(d.distance[k], p.distance[k]);
+            ASSERT_EQ(d.relative_angle[k], p.relative_angle[k]);
+            ASSERT_EQ(d.type[k], p.type[k]);
+            ASSERT_EQ(d.probe_word[k], p.probe_word[k]);
+            ASSERT_EQ(d.probe_bit[k], p.probe_bit[k]);
+          }
+        }
+      }
     }
   }
 }
