@@ -110,7 +110,7 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.reliability[i] = m.reliability;
     side.type[i] = m.type;
   }
-  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = 0;
+  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = side.direction[i] = 0;
   side.core1 = side.core1_x != 0 && side.core1_y != 0;
   side.core2_packed = Packed(side.core2_x, side.core2_y);
   side.fallback_marker = side.core2_packed == 2;
@@ -125,18 +125,26 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
   }
 }
 
-namespace {
-
-// Whether a point of another record's frame lands inside this record's print: within
-// 0 < x < width and 0 < y < height, on the 36 x 32 block grid and in a foreground block.
-// Anything off the grid counts as background, so a hostile area size can never reach
-// outside the mask.
-inline bool Inside(const Side& side, int x, int y) {
-  const bool on_grid = (static_cast<unsigned>(x) < 256u) & (static_cast<unsigned>(y) < 288u);
-  // Off the grid the lookup reads block (0, 0), and the answer is false anyway.
-  const int row = on_grid ? y >> 3 : 0, column = on_grid ? x >> 3 : 0;
-  return on_grid & ((side.inside_rows[row] >> column) & 1);
+// Each minutia is tested on its own: anything off the grid counts as background (the
+// lookup then reads block (0, 0), and the answer is false anyway), so a hostile area size
+// can never reach outside the mask.
+uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned) {
+  uint64_t inside = 0;
+  for (int i = 0; i < n; ++i) {
+    const int x = px[i], y = py[i];
+    const bool on_grid = (static_cast<unsigned>(x) < 256u) & (static_cast<unsigned>(y) < 288u);
+    const int row = on_grid ? y >> 3 : 0, column = on_grid ? x >> 3 : 0;
+    inside |= uint64_t{on_grid & ((inside_rows[row] >> column) & 1)} << i;
+    int d = directions[i] - angle;
+    if (d >= 360) d -= 360;
+    if (d < 0) d += 360;
+    turned[i] = d;
+  }
+  return inside;
 }
+
+namespace {
 
 // Each neighbour adds at most 30 to a similarity: a similarity of need or more takes at
 // least this many contributing neighbours.
@@ -238,22 +246,19 @@ struct CorePoints {
 
 void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Transform& t,
                  const Side& into, OverlapSet& out) {
-  int px[kPaddedMinutiae], py[kPaddedMinutiae];
+  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
   kernels.transform_positions(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
                      px, py);
-  // Every minutia is written at the next place and counted only when it is kept: the
-  // place is never past i, so the writes stay inside the arrays.
+  uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
+  kept &= ~(uint64_t{1} << skip);
   int count = 0;
-  for (int i = 0; i < from.n; ++i) {
-    const bool keep = (i != skip) & Inside(into, px[i], py[i]);
-    int d = from.direction[i] - t.angle;
-    d -= d >= 360 ? 360 : 0;
-    d += d < 0 ? 360 : 0;
+  for (; kept != 0; kept &= kept - 1) {
+    const int i = std::countr_zero(kept);
     out.index[count] = i;
     out.x[count] = px[i];
     out.y[count] = py[i];
-    out.direction[count] = d;
-    count += keep;
+    out.direction[count] = turned[i];
+    ++count;
   }
   out.count = count;
 }

@@ -123,7 +123,8 @@ inline void AddReach(int v, Descriptor& d) {
 struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
-  int direction[kMaxMinutiae], reliability[kMaxMinutiae], type[kMaxMinutiae];
+  int direction[kPaddedMinutiae];  // read in groups of eight
+  int reliability[kMaxMinutiae], type[kMaxMinutiae];
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
   uint32_t background_rows[record::kBlockRows];
   // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
@@ -193,6 +194,9 @@ struct Kernels {
   // The pairing of one rotation; returns the number of pairs.
   int (*pair_up)(const PairingLists& lists, bool* paired_a, bool* paired_b, int* pair_p,
                  int* pair_q);
+  // LandingPlain's mask and turned directions, in whole groups of eight.
+  uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned);
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
                        int* distance);
@@ -200,6 +204,14 @@ struct Kernels {
 const Kernels& BaselineKernels();
 const Kernels& WideKernels();   // the baseline ones where no wide form is built
 const Kernels& ChosenKernels();  // the wide ones where the processor runs them
+
+// Where minutiae 0..n-1 of one record land in another's print: bit i of the result is set
+// when (px[i], py[i]) lies inside it (0 <= x < 256, 0 <= y < 288 and bit x / 8 of
+// inside_rows[y / 8]), and turned[i] is directions[i] - angle brought into 0..359 by one
+// step of 360 either way. The landing kernel reads px, py and directions and writes turned
+// in whole groups of eight (arrays of kPaddedMinutiae entries).
+uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points
 // 0..n-1 of xs, ys around (ox, oy): the plain form of the polar_around kernel, which reads

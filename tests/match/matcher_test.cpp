@@ -360,6 +360,32 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
   }
 }
 
+// Landing of every built form against the plain one: points on, near and far off the
+// grid, random masks, directions up to 511 and every rotation.
+TEST(Kernels, LandingOfEveryFormIsThePlainOne) {
+  using namespace detail;
+  std::mt19937 rng(2018);
+  std::uniform_int_distribution<int> coordinate(-40, 600), far(-3000, 3000);
+  for (int round = 0; round < 4000; ++round) {
+    const int n = 1 + round % kMaxMinutiae;
+    int px[kPaddedMinutiae] = {}, py[kPaddedMinutiae] = {}, directions[kPaddedMinutiae] = {};
+    for (int i = 0; i < n; ++i) {
+      px[i] = i % 7 ? coordinate(rng) : far(rng);
+      py[i] = i % 5 ? coordinate(rng) : far(rng);
+      directions[i] = static_cast<int>(rng() % 512);
+    }
+    uint32_t rows[record::kBlockRows];
+    for (uint32_t& r : rows) r = static_cast<uint32_t>(rng()) | (round % 3 ? 0u : ~0u);
+    const int angle = static_cast<int>(rng() % 360) - 179;
+    int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
+    const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
+      for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
+    }
+  }
+}
+
 // The descriptors of every built form against the plain ones, field by field where a
 // comparison reads them: random fingers (crowded ones too, so that the first eight are
 // a choice), records of random bytes (directions above 359 among them) and the radii
