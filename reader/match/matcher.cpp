@@ -108,6 +108,8 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.y[i] = m.y;
     side.direction[i] = m.direction;
     side.reliability[i] = m.reliability;
+    const int r = m.reliability - 10;
+    side.unpaired_weight[i] = m.reliability + (r > 0) * r * r;
     side.type[i] = m.type;
   }
   for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = side.direction[i] = 0;
@@ -122,6 +124,17 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
     const int dx = xs[i] - ox, dy = ys[i] - oy;
     direction[i] = record::AngleOf(dy, dx);
     distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
+  }
+}
+
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const bool* paired, int n,
+                       int ox, int oy, int (&sums)[2]) {
+  sums[0] = sums[1] = 0;
+  for (int i = 0; i < n; ++i) {
+    if (paired[i]) continue;
+    const int dx = xs[i] - ox, dy = ys[i] - oy;
+    sums[0] += weights[i];
+    if (dx * dx + dy * dy <= 8100) sums[1] += weights[i];
   }
 }
 
@@ -237,6 +250,7 @@ struct OverlapSet {
   int index[kMaxMinutiae];
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // read in groups of eight
   int direction[kMaxMinutiae];
+  int weight[kPaddedMinutiae];  // the minutia's unpaired weight, read in groups of eight
 };
 
 struct CorePoints {
@@ -258,9 +272,12 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
     out.x[count] = px[i];
     out.y[count] = py[i];
     out.direction[count] = turned[i];
+    out.weight[count] = from.unpaired_weight[i];
     ++count;
   }
   out.count = count;
+  // The kernels read whole groups of eight: the rest of the last one is defined.
+  for (int k = count; k % 8 != 0; ++k) out.x[k] = out.y[k] = out.weight[k] = 0;
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
@@ -304,11 +321,6 @@ int LoneCorePenalty(const CorePoints& cores, const Side& other, int penalty) {
   return total;
 }
 
-inline int UnpairedWeight(int reliability) {
-  const int r = reliability - 10;
-  return reliability + (r > 0) * r * r;
-}
-
 struct CandidateResult {
   int score = 0;
   int pair_count = 0;
@@ -330,7 +342,7 @@ struct RotationWork {
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  bool paired_a[kMaxMinutiae] = {}, paired_b[kMaxMinutiae] = {};
+  bool paired_a[kPaddedMinutiae] = {}, paired_b[kPaddedMinutiae] = {};  // read in groups of eight
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
@@ -439,18 +451,12 @@ int CorePenalty(const Side& A, const Side& B, const RotationWork& w) {
 
 // U and UN: the weights of the unpaired minutiae of both overlaps, UN only of those near
 // the other side's reference point; each at least 10.
-void UnpairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& U, int64_t& UN) {
-  U = UN = 0;
-  for (int i = 0; i < w.oa.count; ++i) {
-    const int u = !w.paired_a[i] * UnpairedWeight(A.reliability[w.oa.index[i]]);
-    U += u;
-    UN += (SquaredDistance(w.oa.x[i], w.oa.y[i], w.mbx, w.mby) <= 8100) * u;
-  }
-  for (int i = 0; i < w.ob.count; ++i) {
-    const int u = !w.paired_b[i] * UnpairedWeight(B.reliability[w.ob.index[i]]);
-    U += u;
-    UN += (SquaredDistance(w.ob.x[i], w.ob.y[i], w.max, w.may) <= 8100) * u;
-  }
+void UnpairedSums(const Kernels& kernels, const RotationWork& w, int64_t& U, int64_t& UN) {
+  int sums_a[2], sums_b[2];
+  kernels.unpaired_sums(w.oa.x, w.oa.y, w.oa.weight, w.paired_a, w.oa.count, w.mbx, w.mby, sums_a);
+  kernels.unpaired_sums(w.ob.x, w.ob.y, w.ob.weight, w.paired_b, w.ob.count, w.max, w.may, sums_b);
+  U = sums_a[0] + sums_b[0];
+  UN = sums_a[1] + sums_b[1];
   if (U < 10) U = 10;
   if (UN < 10) UN = 10;
 }
@@ -473,7 +479,7 @@ void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, 
   N -= penalty;
   if (T < 0) T = 0;
   if (N < 0) N = 0;
-  UnpairedSums(A, B, w, U, UN);
+  UnpairedSums(kernels, w, U, UN);
 
   int64_t S = T * T / (T + U) + (32 * T) / (U > 50 ? U : 50) + N * N / (N + UN) +
               (32 * N) / (UN > 50 ? UN : 50);

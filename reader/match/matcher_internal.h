@@ -71,7 +71,6 @@ using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
 using Floats8 = float __attribute__((vector_size(32)));
 using Shorts8 = short __attribute__((vector_size(16)));
-using Bytes8 = unsigned char __attribute__((vector_size(8)));
 
 // ---- Decoded records and descriptors ----
 
@@ -125,6 +124,8 @@ struct Side {
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
   int reliability[kMaxMinutiae], type[kMaxMinutiae];
+  // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
+  int unpaired_weight[kMaxMinutiae];
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
   uint32_t background_rows[record::kBlockRows];
   // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
@@ -197,6 +198,9 @@ struct Kernels {
   // LandingPlain's mask and turned directions, in whole groups of eight.
   uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
+  // UnpairedSumsPlain's sums, reading in whole groups of eight.
+  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const bool* paired,
+                        int n, int ox, int oy, int (&sums)[2]);
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
                        int* distance);
@@ -212,6 +216,12 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 // in whole groups of eight (arrays of kPaddedMinutiae entries).
 uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
+
+// The weights of the minutiae 0..n-1 not paired (sums[0]), and of those among them within
+// 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The
+// unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const bool* paired, int n,
+                       int ox, int oy, int (&sums)[2]);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points
 // 0..n-1 of xs, ys around (ox, oy): the plain form of the polar_around kernel, which reads

@@ -360,9 +360,10 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
   }
 }
 
-// Landing of every built form against the plain one: points on, near and far off the
-// grid, random masks, directions up to 511 and every rotation.
-TEST(Kernels, LandingOfEveryFormIsThePlainOne) {
+// Landing and unpaired sums of every built form against the plain ones: points on, near
+// and far off the grid, random masks, directions up to 511, every rotation, random
+// weights and pairings.
+TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(2018);
   std::uniform_int_distribution<int> coordinate(-40, 600), far(-3000, 3000);
@@ -379,9 +380,21 @@ TEST(Kernels, LandingOfEveryFormIsThePlainOne) {
     const int angle = static_cast<int>(rng() % 360) - 179;
     int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
     const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
+    int weights[kPaddedMinutiae] = {};
+    bool paired[kPaddedMinutiae] = {};
+    for (int i = 0; i < n; ++i) {
+      weights[i] = static_cast<int>(rng() % 41);
+      paired[i] = rng() % 3 == 0;
+    }
+    const int ox = coordinate(rng), oy = coordinate(rng);
+    int plain_sums[2], sums[2];
+    UnpairedSumsPlain(px, py, weights, paired, n, ox, oy, plain_sums);
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
       for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
+      form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
+      ASSERT_EQ(sums[0], plain_sums[0]) << round;
+      ASSERT_EQ(sums[1], plain_sums[1]) << round;
     }
   }
 }
