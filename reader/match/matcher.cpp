@@ -127,7 +127,7 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
   }
 }
 
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const bool* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
                        int ox, int oy, int (&sums)[2]) {
   sums[0] = sums[1] = 0;
   for (int i = 0; i < n; ++i) {
@@ -342,7 +342,7 @@ struct RotationWork {
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  bool paired_a[kPaddedMinutiae] = {}, paired_b[kPaddedMinutiae] = {};  // read in groups of eight
+  int paired_a[kPaddedMinutiae] = {}, paired_b[kPaddedMinutiae] = {};  // 0 or 1, read in groups of eight
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
@@ -401,8 +401,10 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
     lists.s_tdir[k] = w.ob.direction[i];
     lists.s_type[k] = B.type[w.ob.index[i]];
   }
-  for (int k = nb; k < nb + kPairingLanes; ++k)
-    lists.s_q[k] = lists.s_dir[k] = lists.s_dist[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+  for (int k = nb; k < nb + kPairingLanes; ++k) {
+    lists.s_q[k] = lists.s_dir[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+    lists.s_dist[k] = kPaddingDistance;
+  }
 }
 
 // T and N: the weights of the pairs less their errors; N only of pairs near the reference.

@@ -167,10 +167,12 @@ inline Ints4 RoundProducts(const Doubles4& v) {
 
 // The pairing of one rotation: the entries of A (p) in order and those of B (q) in
 // buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
-// are in sorted order and hold 8 more entries past nb, zero, so that groups of eight can
-// be read from any sorted position up to nb.
+// are in sorted order and hold 8 more entries past nb, which fail every test (zero, with a
+// distance of kPaddingDistance), so that groups of eight can be read from any sorted
+// position up to nb.
 constexpr int kBucketShift = 3, kBuckets = 360 >> kBucketShift;  // 45
 constexpr int kPairingLanes = 8;
+constexpr int kPaddingDistance = 4096;  // distances are at most 256: never within 10
 constexpr int kPairingSlots = kMaxMinutiae + kPairingLanes;
 
 struct PairingLists {
@@ -192,14 +194,15 @@ struct Kernels {
   // ApplyTransform's positions of n minutiae, in whole groups of four.
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
-  // The pairing of one rotation; returns the number of pairs.
-  int (*pair_up)(const PairingLists& lists, bool* paired_a, bool* paired_b, int* pair_p,
+  // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
+  // number of pairs.
+  int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
                  int* pair_q);
   // LandingPlain's mask and turned directions, in whole groups of eight.
   uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
   // UnpairedSumsPlain's sums, reading in whole groups of eight.
-  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const bool* paired,
+  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const int* paired,
                         int n, int ox, int oy, int (&sums)[2]);
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
@@ -220,7 +223,7 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
 // The weights of the minutiae 0..n-1 not paired (sums[0]), and of those among them within
 // 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The
 // unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const bool* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
                        int ox, int oy, int (&sums)[2]);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points

@@ -381,7 +381,7 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
     int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
     const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
     int weights[kPaddedMinutiae] = {};
-    bool paired[kPaddedMinutiae] = {};
+    int paired[kPaddedMinutiae] = {};
     for (int i = 0; i < n; ++i) {
       weights[i] = static_cast<int>(rng() % 41);
       paired[i] = rng() % 3 == 0;
