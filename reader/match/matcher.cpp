@@ -127,6 +127,51 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
   }
 }
 
+void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,
+                             double c, double s, int* px, int* py) {
+  for (int i = 0; i < n; ++i) {
+    const double rx = static_cast<double>(xs[i] - cx), ry = static_cast<double>(ys[i] - cy);
+    px[i] = bx + RoundProduct(rx * c) + RoundProduct(ry * s);
+    py[i] = by + RoundProduct(ry * c) - RoundProduct(rx * s);
+  }
+}
+
+void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
+  std::memset(reach.reached_by, 0xFF, sizeof(reach.reached_by));
+  reach.of_type[0] = reach.of_type[1] = 0;
+  for (int b = 0; b < side.n; ++b)
+    if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
+}
+
+int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p, int* pair_q) {
+  int pairs = 0;
+  for (int p = 0; p < l.na; ++p) {
+    const int p_dir = l.pa_dir[p], p_dist = l.pa_dist[p], p_odir = l.pa_odir[p];
+    int best_q = -1, best_cost = 0;
+    for (int k = 0; k < l.nb; ++k) {
+      const int dr = CircularDifference(p_dir, l.s_dir[k]);
+      const int dd = std::abs(p_dist - l.s_dist[k]);
+      const int dt = CircularDifference(p_odir, l.s_tdir[k]);
+      const int sum = p_dist + l.s_dist[k];
+      const int dd_limit = 7 + sum / 64;
+      const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
+      if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
+      const int cost = dd + dr + dt + (l.pa_type[p] != l.s_type[k] ? 5 : 0);
+      const int q = l.s_q[k];
+      if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
+        best_q = q;
+        best_cost = cost;
+      }
+    }
+    if (best_q < 0 || paired_b[best_q]) continue;
+    paired_a[p] = paired_b[best_q] = 1;
+    pair_p[pairs] = p;
+    pair_q[pairs] = best_q;
+    ++pairs;
+  }
+  return pairs;
+}
+
 void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
                        int ox, int oy, int (&sums)[2]) {
   sums[0] = sums[1] = 0;
@@ -388,7 +433,7 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
   int* first = lists.first;
-  std::memset(first, 0, sizeof(lists.first));
+  std::memset(first, 0, (kBuckets + 1) * sizeof first[0]);
   for (int i = 0; i < nb; ++i) ++first[(pb_dir[i] >> kBucketShift) + 1];
   for (int k = 0; k < kBuckets; ++k) first[k + 1] += first[k];
   int next[kBuckets];
@@ -401,7 +446,17 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
     lists.s_tdir[k] = w.ob.direction[i];
     lists.s_type[k] = B.type[w.ob.index[i]];
   }
-  for (int k = nb; k < nb + kPairingLanes; ++k) {
+  // Buckets 45..47 repeat buckets 0..2 after the end.
+  const int wrapped = first[kWrappedBuckets];
+  for (int k = 0; k < wrapped; ++k) {
+    lists.s_q[nb + k] = lists.s_q[k];
+    lists.s_dir[nb + k] = lists.s_dir[k];
+    lists.s_dist[nb + k] = lists.s_dist[k];
+    lists.s_tdir[nb + k] = lists.s_tdir[k];
+    lists.s_type[nb + k] = lists.s_type[k];
+  }
+  for (int j = 1; j <= kWrappedBuckets; ++j) first[kBuckets + j] = nb + first[j];
+  for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
     lists.s_q[k] = lists.s_dir[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
     lists.s_dist[k] = kPaddingDistance;
   }
@@ -666,9 +721,10 @@ int64_t RadiusSquared(const Alignment& alignment) {
   return int64_t{radius} * radius;
 }
 
-int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
-                 const MatchSink* sink) {
-  const Kernels& kernels = ChosenKernels();
+namespace {
+
+int CompareSidesWith(const Kernels& kernels, const Side& A, const Side& B,
+                     const ReachIndex& reach_b, Alignment& alignment, const MatchSink* sink) {
   // The trace is kept only for a sink that listens.
   MatchTrace kept;
   MatchTrace* trace = sink != nullptr && sink->stage != nullptr ? &kept : nullptr;
@@ -685,6 +741,13 @@ int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignm
   const int score = CombineSlots(A, B, slots, trace);
   report("CombineSlots");
   return score;
+}
+
+}  // namespace
+
+int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
+                 const MatchSink* sink) {
+  return CompareSidesWith(ChosenKernels(), A, B, reach_b, alignment, sink);
 }
 
 }  // namespace vantrel::match::detail
@@ -751,6 +814,11 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
 
 int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
               const MatchSink* sink) {
+  return MatchCoreWith(ChosenKernels(), record_a, record_b, alignment, sink);
+}
+
+int detail::MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const uint8_t* record_b,
+                          Alignment& alignment, const MatchSink* sink) {
   // Cheap early exit before any allocation: a format other than 3, or no usable count.
   if (record_a == nullptr || record_b == nullptr || EmptyForCore(record_a) ||
       EmptyForCore(record_b)) {
@@ -768,12 +836,11 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
     SetAlignmentNone(alignment);
     return 0;
   }
-  const Kernels& kernels = ChosenKernels();
   const int64_t radius_squared = RadiusSquared(alignment);
   kernels.build_descriptors(A, radius_squared);
   kernels.build_descriptors(B, radius_squared);
   kernels.build_reach_index(B, work->reach_b);
-  return CompareSides(A, B, work->reach_b, alignment, sink);
+  return CompareSidesWith(kernels, A, B, work->reach_b, alignment, sink);
 }
 
 int MatchRecords(const uint8_t* sealed_a, const uint8_t* sealed_b, int level) {

@@ -167,20 +167,24 @@ inline Ints4 RoundProducts(const Doubles4& v) {
 
 // The pairing of one rotation: the entries of A (p) in order and those of B (q) in
 // buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
-// are in sorted order and hold 8 more entries past nb, which fail every test (zero, with a
-// distance of kPaddingDistance), so that groups of eight can be read from any sorted
-// position up to nb.
+// are in sorted order; after the nb sorted entries come copies of those of buckets 0..2
+// (directions 0..23), standing for buckets 45..47 (360..383), so that a window that wraps
+// round 0 is one run of positions; then 8 entries that fail every test (zero, with a
+// distance of kPaddingDistance), so that groups of eight can be read from any position of
+// a window.
 constexpr int kBucketShift = 3, kBuckets = 360 >> kBucketShift;  // 45
+constexpr int kWrappedBuckets = 3;
 constexpr int kPairingLanes = 8;
+constexpr int kPairingSlots = 2 * kMaxMinutiae + kPairingLanes;
 constexpr int kPaddingDistance = 4096;  // distances are at most 256: never within 10
-constexpr int kPairingSlots = kMaxMinutiae + kPairingLanes;
 
 struct PairingLists {
   int na, nb;
   int pa_dir[kMaxMinutiae], pa_dist[kMaxMinutiae], pa_odir[kMaxMinutiae], pa_type[kMaxMinutiae];
   int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
       s_type[kPairingSlots];
-  int first[kBuckets + 1];  // first sorted position of bucket k or later
+  // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
+  int first[kBuckets + kWrappedBuckets + 1];
 };
 
 // ---- The hot kernels ----
@@ -208,7 +212,10 @@ struct Kernels {
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
                        int* distance);
 };
-const Kernels& BaselineKernels();
+// The plain form of every kernel, what the others are held to: one minutia, one entry at a
+// time, every B descriptor a possible partner and every q of a pairing tested.
+const Kernels& PlainKernels();
+const Kernels& BaselineKernels();  // the plain ones in the portable build
 const Kernels& WideKernels();   // the baseline ones where no wide form is built
 const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 
@@ -225,6 +232,17 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
 // unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
 void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
                        int ox, int oy, int (&sums)[2]);
+
+// ApplyTransform's positions of minutiae 0..n-1 (anchor cx, cy; anchor plus offset bx, by).
+void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,
+                             double c, double s, int* px, int* py);
+// A reach index that passes over no pair: every descriptor counts as reachable.
+void BuildReachIndexPlain(const Side& side, ReachIndex& reach);
+// Each p in order takes its best q of all nb entries: the lowest cost, and the lowest PB
+// index among equal costs, of those that pass every test; when that q is taken already, p
+// stays unpaired.
+int PairUpPlain(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+                int* pair_q);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points
 // 0..n-1 of xs, ys around (ox, oy): the plain form of the polar_around kernel, which reads
@@ -249,6 +267,9 @@ int64_t RadiusSquared(const Alignment& alignment);
 // reach index that of B). Writes the winning alignment; returns the score.
 int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
                  const MatchSink* sink);
+// MatchCore with the kernels given (MatchCore passes ChosenKernels()).
+int MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const uint8_t* record_b,
+                  Alignment& alignment, const MatchSink* sink);
 // Whether a record has no usable minutiae for the core: format other than 3, count 0
 // or above 50.
 inline bool EmptyForCore(const uint8_t* r) {

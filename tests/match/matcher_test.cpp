@@ -446,6 +446,49 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   }
 }
 
+// The whole core with every built form of the kernels against the core with the plain
+// ones (every B descriptor a possible partner, every q of a pairing tested): score and
+// every field of the alignment, over impressions of random fingers moved and turned a
+// little, crowded fingers, and records of random bytes.
+TEST(Kernels, CoreOfEveryFormIsThePlainCore) {
+  using namespace detail;
+  std::mt19937 rng(6018);
+  std::vector<std::pair<Bytes, Bytes>> pairs;
+  for (int k = 0; k < 150; ++k) {
+    const auto finger = testing::RandomFinger(rng, 20, 20, 236, 268, 15 + k % 36);
+    const int turn = static_cast<int>(rng() % 41) - 20;
+    const auto moved = testing::Moved(finger, turn, 128, 144, static_cast<int>(rng() % 31) - 15,
+                                      static_cast<int>(rng() % 31) - 15);
+    pairs.emplace_back(MakeRecord(finger), MakeRecord(k % 4 ? moved : finger));
+  }
+  for (int k = 0; k < 100; ++k) {
+    Bytes r[2];
+    for (Bytes& x : r) {
+      for (auto& b : x) b = static_cast<uint8_t>(rng());
+      x[0] = 3;
+      x[3] = static_cast<uint8_t>(rng() % 51);
+    }
+    pairs.emplace_back(r[0], r[1]);
+  }
+  int scored = 0;
+  for (const auto& [a, b] : pairs) {
+    Alignment plain;
+    const int plain_score = MatchCoreWith(PlainKernels(), a.data(), b.data(), plain, nullptr);
+    scored += plain_score > 0;
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      Alignment al;
+      ASSERT_EQ(MatchCoreWith(*form, a.data(), b.data(), al, nullptr), plain_score);
+      ASSERT_EQ(al.reference_a, plain.reference_a);
+      ASSERT_EQ(al.reference_b, plain.reference_b);
+      ASSERT_EQ(al.rotation, plain.rotation);
+      ASSERT_EQ(al.pair_count, plain.pair_count);
+      ASSERT_EQ(std::memcmp(al.pairs_a, plain.pairs_a, plain.pair_count), 0);
+      ASSERT_EQ(std::memcmp(al.pairs_b, plain.pairs_b, plain.pair_count), 0);
+    }
+  }
+  EXPECT_GT(scored, 100);  // the pairings and scores were really exercised
+}
+
 TEST(MatchCore, ConcurrentCallsGiveTheSerialScores) {
   std::mt19937 rng(99);
   std::vector<Bytes> records;
