@@ -222,7 +222,12 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   for (int u = 0; u < da.count; ++u) {
     const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4]
                                         [da.relative_direction[u] >> kDirectionBucketShift];
-    for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
+    if (needed == 3) {  // every need of 61..90, the one met most: straight code
+      at_least[2] |= at_least[1] & m;
+      at_least[1] |= at_least[0] & m;
+    } else {
+      for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
+    }
     at_least[0] |= m;
   }
   return at_least[needed - 1] & all;
@@ -366,13 +371,6 @@ int LoneCorePenalty(const CorePoints& cores, const Side& other, int penalty) {
   return total;
 }
 
-struct CandidateResult {
-  int score = 0;
-  int pair_count = 0;
-  uint8_t pairs_a[kMaxPairs];
-  uint8_t pairs_b[kMaxPairs];
-};
-
 // Polar direction and distance of every A minutia around the reference a: the same
 // for the three rotations of a slot, so they are worked out once per slot.
 struct PolarAroundA {
@@ -387,7 +385,7 @@ struct RotationWork {
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  int paired_a[kPaddedMinutiae] = {}, paired_b[kPaddedMinutiae] = {};  // 0 or 1, read in groups of eight
+  int paired_a[kPaddedMinutiae], paired_b[kPaddedMinutiae];  // 0 or 1, read in groups of eight
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
@@ -518,16 +516,17 @@ void UnpairedSums(const Kernels& kernels, const RotationWork& w, int64_t& U, int
   if (UN < 10) UN = 10;
 }
 
-// Scores one rotation candidate of a reference pair (a, b).
-void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
-                   int psi, const PolarAroundA& polar_a, CandidateResult& result) {
-  result.score = 0;
-  result.pair_count = 0;
-  RotationWork w;
-  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return;
+// Scores one rotation candidate of a reference pair (a, b); the pairs are left in w
+// (overlap positions pair_p, pair_q).
+int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
+                  int psi, const PolarAroundA& polar_a, RotationWork& w) {
+  w.pairs = 0;
+  std::memset(w.paired_a, 0, sizeof w.paired_a);
+  std::memset(w.paired_b, 0, sizeof w.paired_b);
+  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return 0;
   BuildPairingLists(kernels, A, B, polar_a, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
-  if (w.pairs == 0) return;
+  if (w.pairs == 0) return 0;
 
   int64_t T, N, U, UN;
   PairedSums(A, B, w, T, N);
@@ -541,12 +540,7 @@ void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, 
   int64_t S = T * T / (T + U) + (32 * T) / (U > 50 ? U : 50) + N * N / (N + UN) +
               (32 * N) / (UN > 50 ? UN : 50);
   if (w.pairs < 4) S = S * w.pairs / 4;
-  result.score = static_cast<int>(S / 4);
-  result.pair_count = w.pairs;
-  for (int k = 0; k < w.pairs; ++k) {
-    result.pairs_a[k] = static_cast<uint8_t>(w.oa.index[w.pair_p[k]]);
-    result.pairs_b[k] = static_cast<uint8_t>(w.ob.index[w.pair_q[k]]);
-  }
+  return static_cast<int>(S / 4);
 }
 
 // The candidates of a comparison: up to three B partners of each A minutia, highest
@@ -650,7 +644,7 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
                 Slot (&slots)[kReferenceSlots], Alignment& alignment, MatchTrace* trace) {
   SetAlignmentNone(alignment);
   int best_candidate = 0;
-  CandidateResult result;
+  RotationWork w;
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
@@ -661,17 +655,19 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
     for (int k = 0; k < kRotations; ++k) {
       const int phi = NormaliseRotation(theta0 - 2 + 2 * k);
       const int psi = NormaliseRotation(-phi);
-      ScoreRotation(kernels, A, B, slot.a, slot.b, phi, psi, polar_a, result);
-      if (trace) trace->candidate_scores[si][k] = result.score;
-      if (result.score > slot.score) slot.score = result.score;
-      if (result.score > best_candidate) {
-        best_candidate = result.score;
+      const int score = ScoreRotation(kernels, A, B, slot.a, slot.b, phi, psi, polar_a, w);
+      if (trace) trace->candidate_scores[si][k] = score;
+      if (score > slot.score) slot.score = score;
+      if (score > best_candidate) {  // a score above 0 has pairs
+        best_candidate = score;
         alignment.reference_a = static_cast<uint8_t>(slot.a);
         alignment.reference_b = static_cast<uint8_t>(slot.b);
         alignment.rotation = static_cast<int16_t>(psi);
-        alignment.pair_count = static_cast<uint8_t>(result.pair_count);
-        std::memcpy(alignment.pairs_a, result.pairs_a, result.pair_count);
-        std::memcpy(alignment.pairs_b, result.pairs_b, result.pair_count);
+        alignment.pair_count = static_cast<uint8_t>(w.pairs);
+        for (int p = 0; p < w.pairs; ++p) {
+          alignment.pairs_a[p] = static_cast<uint8_t>(w.oa.index[w.pair_p[p]]);
+          alignment.pairs_b[p] = static_cast<uint8_t>(w.ob.index[w.pair_q[p]]);
+        }
       }
     }
   }
