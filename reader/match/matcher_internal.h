@@ -101,19 +101,45 @@ struct Descriptor {
   uint64_t reach[7];
 };
 
-// Sets the reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within
-// 0..359, 23 bits at most, over word lo / 64 and the next one (word 6 gets none: hi is at
-// most 359). A neighbour outside 1..359 reaches nothing.
-inline void AddReach(int v, Descriptor& d) {
-  if (v < 1 || v > 359) return;
+// The reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within 0..359,
+// 23 bits at most, over word lo / 64 (low) and the next one (high; word 6 gets none: hi is
+// at most 359). A neighbour outside 1..359 reaches nothing.
+struct ReachSpan {
+  int word = 0;
+  uint64_t low = 0, high = 0;
+};
+
+constexpr ReachSpan SpanOf(int v) {
+  ReachSpan span;
+  if (v < 1 || v > 359) return span;
   const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
-  const int w = lo >> 6;
   const uint64_t from_lo = ~uint64_t{0} << (lo & 63);
   const uint64_t upto_hi = ~uint64_t{0} >> (63 - (hi & 63));
-  const bool split = (hi >> 6) != w;
-  d.reach[w] |= split ? from_lo : from_lo & upto_hi;
-  d.reach[w + 1] |= split ? upto_hi : 0;
+  const bool split = (hi >> 6) != (lo >> 6);
+  span.word = lo >> 6;
+  span.low = split ? from_lo : from_lo & upto_hi;
+  span.high = split ? upto_hi : 0;
+  return span;
 }
+
+inline void AddReach(int v, Descriptor& d) {
+  const ReachSpan span = SpanOf(v);
+  d.reach[span.word] |= span.low;
+  d.reach[span.word + 1] |= span.high;
+}
+
+// SpanOf for every direction 0..359, built by the compiler (0 reaches nothing).
+struct ReachSpans {
+  ReachSpan of[360];
+};
+
+constexpr ReachSpans BuildReachSpans() {
+  ReachSpans t{};
+  for (int v = 0; v < 360; ++v) t.of[v] = SpanOf(v);
+  return t;
+}
+
+inline constexpr ReachSpans kReachSpans = BuildReachSpans();
 
 // What the core reads of one record, decoded here rather than through DecodeRecord,
 // which clears and fills every field of a DecodedRecord the matcher never looks at.
@@ -153,6 +179,38 @@ struct ReachIndex {
   uint64_t reached_by[kAngleBuckets][kDirectionBuckets + 3];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
+
+// Where BuildReachIndex writes a neighbour, worked out by the compiler for every direction
+// and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
+// 0..359, from first_direction, direction_span more after it (at most 3: the span is 22
+// degrees); a neighbour at 0 writes none (the kernel passes over it). Angle buckets (16
+// degrees): those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive
+// modulo 23, two or three of them (21 degrees over buckets of 16, the last one 8 wide);
+// angle_bucket holds three in every case, the ones past angle_buckets unused.
+struct ReachCells {
+  uint8_t first_direction[360], direction_span[360];
+  uint8_t angle_bucket[360][3], angle_buckets[360];
+};
+
+constexpr ReachCells BuildReachCells() {
+  ReachCells t{};
+  for (int v = 0; v < 360; ++v) {
+    const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
+    t.first_direction[v] = static_cast<uint8_t>(lo >> kDirectionBucketShift);
+    t.direction_span[v] = static_cast<uint8_t>((hi >> kDirectionBucketShift) - (lo >> kDirectionBucketShift));
+    const int a = v;
+    const int first_angle = (a - 10 < 0 ? a - 10 + 360 : a - 10) >> 4;
+    const int last_angle = (a + 10 > 359 ? a + 10 - 360 : a + 10) >> 4;
+    t.angle_buckets[a] = static_cast<uint8_t>(
+        last_angle - first_angle + (last_angle < first_angle ? kAngleBuckets : 0) + 1);
+    for (int g = 0; g < 3; ++g)
+      t.angle_bucket[a][g] = static_cast<uint8_t>(
+          first_angle + g - (first_angle + g >= kAngleBuckets ? kAngleBuckets : 0));
+  }
+  return t;
+}
+
+inline constexpr ReachCells kReachCells = BuildReachCells();
 
 // RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
 // -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
