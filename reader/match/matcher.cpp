@@ -65,6 +65,21 @@ int Packed(int x, int y) {
   return xm * 256 + y;
 }
 
+// turned_doubled[b]: bit 7 - k of b in bits 2k and 2k + 1.
+struct MaskBytes {
+  uint16_t turned_doubled[256];
+};
+
+constexpr MaskBytes BuildMaskBytes() {
+  MaskBytes t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k)
+      if ((b >> (7 - k)) & 1) t.turned_doubled[b] = static_cast<uint16_t>(t.turned_doubled[b] | (3u << (2 * k)));
+  return t;
+}
+
+constexpr MaskBytes kMaskBytes = BuildMaskBytes();
+
 uint16_t WordAt(const uint8_t* bytes, int offset) {
   return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
 }
@@ -87,10 +102,12 @@ void ReadSide(const uint8_t* bytes, Side& side) {
       inside_column_limit >= 32 ? ~uint32_t{0} : (uint32_t{1} << inside_column_limit) - 1;
   side.background_rows[0] = side.background_rows[record::kBlockRows - 1] = ~uint32_t{0};
   for (int i = 0; 2 + 2 * i < record::kBlockRows; ++i) {  // rows 1 + 2i and 2 + 2i are alike
+    // Bit 15 - j of the word, j = 0..14, to row bits 1 + 2j and 2 + 2j: the word's bytes
+    // turned round and their bits doubled, moved up by one, bit 15 of the word dropped.
     const unsigned word = WordAt(bytes, 6 + 2 * i);
-    uint32_t row = 1u | (1u << 31);
-    for (int j = 0; j < 15; ++j)
-      row |= static_cast<uint32_t>((word >> (15 - j)) & 1) * (3u << (1 + 2 * j));
+    const uint32_t doubled = kMaskBytes.turned_doubled[word >> 8] |
+                             uint32_t{kMaskBytes.turned_doubled[word & 0xFF]} << 16;
+    const uint32_t row = 1u | (1u << 31) | ((doubled << 1) & 0x7FFFFFFEu);
     side.background_rows[1 + 2 * i] = side.background_rows[2 + 2 * i] = row;
   }
   for (int r = 0; r < record::kBlockRows; ++r)
@@ -779,8 +796,10 @@ Transform MakeTransform(int cx, int cy, int tx, int ty, int angle) {
   t.tx = tx;
   t.ty = ty;
   t.angle = angle;
-  t.c = CosineOfDegree(angle);
-  t.s = SineOfDegree(angle);
+  const Tables& tables = FixedTables();
+  const int index = DegreeIndex(angle);
+  t.c = tables.cosine[index];
+  t.s = tables.sine[index];
   return t;
 }
 

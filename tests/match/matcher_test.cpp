@@ -400,7 +400,8 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
 }
 
 // The descriptors of every built form against the plain ones, field by field where a
-// comparison reads them: random fingers (crowded ones too, so that the first eight are
+// comparison reads them (and the block rows of the sides they come from against the
+// record's decoded mask): random fingers (crowded ones too, so that the first eight are
 // a choice), records of random bytes (directions above 359 among them) and the radii
 // round the table's edge, where the vector form hands over to the plain one.
 TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
@@ -418,6 +419,15 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
     records.push_back(r);
   }
   const auto plain = std::make_unique<Side>(), built = std::make_unique<Side>();
+  // The side's block rows are the record's expanded block mask.
+  for (const Bytes& r : records) {
+    ReadSide(r.data(), *plain);
+    const auto decoded = std::make_unique<record::DecodedRecord>();
+    record::DecodeRecord(r.data(), *decoded);
+    for (int row = 0; row < record::kBlockRows; ++row)
+      for (int column = 0; column < record::kBlockColumns; ++column)
+        ASSERT_EQ((plain->background_rows[row] >> column) & 1, decoded->block_mask[row][column] != 0);
+  }
   for (const int radius : {90, 0, 21, 127, 128, 256}) {
     for (const Bytes& r : records) {
       ReadSide(r.data(), *plain);
