@@ -84,17 +84,23 @@ void BM_MatchCore(benchmark::State& state) {
 }
 BENCHMARK(BM_MatchCore);
 
-// Same-finger pairs only (each impression against every other impression of its finger):
-// the aligned comparisons that dominate a verification mix and cost the most.
-void BM_MatchCoreGenuine(benchmark::State& state) {
-  const std::vector<Record>& sealed = RealRecords();
+// Every ordered pair of different impressions of one finger, by index into records (the
+// unsealed RealRecords()); none when a record did not unseal.
+std::vector<std::pair<size_t, size_t>> GenuinePairs(const std::vector<Record>& records) {
   const std::vector<int>& fingers = RealFingers();
-  const std::vector<Record> records = Unsealed(sealed);
   std::vector<std::pair<size_t, size_t>> pairs;
-  if (records.size() == sealed.size())
+  if (records.size() == fingers.size())
     for (size_t i = 0; i < records.size(); ++i)
       for (size_t j = 0; j < records.size(); ++j)
         if (i != j && fingers[i] == fingers[j]) pairs.emplace_back(i, j);
+  return pairs;
+}
+
+// Same-finger pairs only (each impression against every other impression of its finger):
+// the aligned comparisons that dominate a verification mix and cost the most.
+void BM_MatchCoreGenuine(benchmark::State& state) {
+  const std::vector<Record> records = Unsealed(RealRecords());
+  const std::vector<std::pair<size_t, size_t>> pairs = GenuinePairs(records);
   if (pairs.empty()) {
     state.SkipWithError("no real genuine pairs (images or extraction missing)");
     return;
@@ -112,6 +118,29 @@ void BM_MatchCoreGenuine(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MatchCoreGenuine);
+
+// Every same-finger pair once per iteration: a fixed amount of work, so that instruction
+// counts of one iteration (callgrind with --benchmark_min_time=0) compare across builds.
+void BM_MatchCoreGenuineEachOnce(benchmark::State& state) {
+  const std::vector<Record> records = Unsealed(RealRecords());
+  const std::vector<std::pair<size_t, size_t>> pairs = GenuinePairs(records);
+  if (pairs.empty()) {
+    state.SkipWithError("no real genuine pairs (images or extraction missing)");
+    return;
+  }
+  int64_t total = 0;
+  for (auto _ : state) {
+    for (const auto& [a, b] : pairs) {
+      vantrel::match::Alignment alignment;
+      total += vantrel::match::MatchCore(records[a].data(), records[b].data(), alignment);
+    }
+    benchmark::DoNotOptimize(total);
+  }
+  state.counters["comparisons_per_second"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * static_cast<double>(pairs.size()),
+      benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MatchCoreGenuineEachOnce)->Unit(benchmark::kMillisecond);
 
 void BM_SynthesiseTemplate(benchmark::State& state) {
   const std::vector<Record>& records = RealRecords();

@@ -65,6 +65,21 @@ int Packed(int x, int y) {
   return xm * 256 + y;
 }
 
+// turned_doubled[b]: bit 7 - k of b in bits 2k and 2k + 1.
+struct MaskBytes {
+  uint16_t turned_doubled[256];
+};
+
+constexpr MaskBytes BuildMaskBytes() {
+  MaskBytes t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k)
+      if ((b >> (7 - k)) & 1) t.turned_doubled[b] = static_cast<uint16_t>(t.turned_doubled[b] | (3u << (2 * k)));
+  return t;
+}
+
+constexpr MaskBytes kMaskBytes = BuildMaskBytes();
+
 uint16_t WordAt(const uint8_t* bytes, int offset) {
   return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
 }
@@ -87,10 +102,12 @@ void ReadSide(const uint8_t* bytes, Side& side) {
       inside_column_limit >= 32 ? ~uint32_t{0} : (uint32_t{1} << inside_column_limit) - 1;
   side.background_rows[0] = side.background_rows[record::kBlockRows - 1] = ~uint32_t{0};
   for (int i = 0; 2 + 2 * i < record::kBlockRows; ++i) {  // rows 1 + 2i and 2 + 2i are alike
+    // Bit 15 - j of the word, j = 0..14, to row bits 1 + 2j and 2 + 2j: the word's bytes
+    // turned round and their bits doubled, moved up by one, bit 15 of the word dropped.
     const unsigned word = WordAt(bytes, 6 + 2 * i);
-    uint32_t row = 1u | (1u << 31);
-    for (int j = 0; j < 15; ++j)
-      row |= static_cast<uint32_t>((word >> (15 - j)) & 1) * (3u << (1 + 2 * j));
+    const uint32_t doubled = kMaskBytes.turned_doubled[word >> 8] |
+                             uint32_t{kMaskBytes.turned_doubled[word & 0xFF]} << 16;
+    const uint32_t row = 1u | (1u << 31) | ((doubled << 1) & 0x7FFFFFFEu);
     side.background_rows[1 + 2 * i] = side.background_rows[2 + 2 * i] = row;
   }
   for (int r = 0; r < record::kBlockRows; ++r)
@@ -108,26 +125,101 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.y[i] = m.y;
     side.direction[i] = m.direction;
     side.reliability[i] = m.reliability;
+    const int r = m.reliability - 10;
+    side.unpaired_weight[i] = m.reliability + (r > 0) * r * r;
     side.type[i] = m.type;
   }
-  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = 0;
+  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = side.direction[i] = 0;
   side.core1 = side.core1_x != 0 && side.core1_y != 0;
   side.core2_packed = Packed(side.core2_x, side.core2_y);
   side.fallback_marker = side.core2_packed == 2;
 }
 
-namespace {
-
-// Whether a point of another record's frame lands inside this record's print: within
-// 0 < x < width and 0 < y < height, on the 36 x 32 block grid and in a foreground block.
-// Anything off the grid counts as background, so a hostile area size can never reach
-// outside the mask.
-inline bool Inside(const Side& side, int x, int y) {
-  const bool on_grid = (static_cast<unsigned>(x) < 256u) & (static_cast<unsigned>(y) < 288u);
-  // Off the grid the lookup reads block (0, 0), and the answer is false anyway.
-  const int row = on_grid ? y >> 3 : 0, column = on_grid ? x >> 3 : 0;
-  return on_grid & ((side.inside_rows[row] >> column) & 1);
+void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                      int* distance) {
+  for (int i = 0; i < n; ++i) {
+    const int dx = xs[i] - ox, dy = ys[i] - oy;
+    direction[i] = record::AngleOf(dy, dx);
+    distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
+  }
 }
+
+void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,
+                             double c, double s, int* px, int* py) {
+  for (int i = 0; i < n; ++i) {
+    const double rx = static_cast<double>(xs[i] - cx), ry = static_cast<double>(ys[i] - cy);
+    px[i] = bx + RoundProduct(rx * c) + RoundProduct(ry * s);
+    py[i] = by + RoundProduct(ry * c) - RoundProduct(rx * s);
+  }
+}
+
+void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
+  std::memset(reach.reached_by, 0xFF, sizeof(reach.reached_by));
+  reach.of_type[0] = reach.of_type[1] = 0;
+  for (int b = 0; b < side.n; ++b)
+    if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
+}
+
+int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p, int* pair_q) {
+  int pairs = 0;
+  for (int p = 0; p < l.na; ++p) {
+    const int p_dir = l.pa_dir[p], p_dist = l.pa_dist[p], p_odir = l.pa_odir[p];
+    int best_q = -1, best_cost = 0;
+    for (int k = 0; k < l.nb; ++k) {
+      const int dr = CircularDifference(p_dir, l.s_dir[k]);
+      const int dd = std::abs(p_dist - l.s_dist[k]);
+      const int dt = CircularDifference(p_odir, l.s_tdir[k]);
+      const int sum = p_dist + l.s_dist[k];
+      const int dd_limit = 7 + sum / 64;
+      const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
+      if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
+      const int cost = dd + dr + dt + (l.pa_type[p] != l.s_type[k] ? 5 : 0);
+      const int q = l.s_q[k];
+      if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
+        best_q = q;
+        best_cost = cost;
+      }
+    }
+    if (best_q < 0 || paired_b[best_q]) continue;
+    paired_a[p] = paired_b[best_q] = 1;
+    pair_p[pairs] = p;
+    pair_q[pairs] = best_q;
+    ++pairs;
+  }
+  return pairs;
+}
+
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+                       int ox, int oy, int (&sums)[2]) {
+  sums[0] = sums[1] = 0;
+  for (int i = 0; i < n; ++i) {
+    if (paired[i]) continue;
+    const int dx = xs[i] - ox, dy = ys[i] - oy;
+    sums[0] += weights[i];
+    if (dx * dx + dy * dy <= 8100) sums[1] += weights[i];
+  }
+}
+
+// Each minutia is tested on its own: anything off the grid counts as background (the
+// lookup then reads block (0, 0), and the answer is false anyway), so a hostile area size
+// can never reach outside the mask.
+uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned) {
+  uint64_t inside = 0;
+  for (int i = 0; i < n; ++i) {
+    const int x = px[i], y = py[i];
+    const bool on_grid = (static_cast<unsigned>(x) < 256u) & (static_cast<unsigned>(y) < 288u);
+    const int row = on_grid ? y >> 3 : 0, column = on_grid ? x >> 3 : 0;
+    inside |= uint64_t{on_grid & ((inside_rows[row] >> column) & 1)} << i;
+    int d = directions[i] - angle;
+    if (d >= 360) d -= 360;
+    if (d < 0) d += 360;
+    turned[i] = d;
+  }
+  return inside;
+}
+
+namespace {
 
 // Each neighbour adds at most 30 to a similarity: a similarity of need or more takes at
 // least this many contributing neighbours.
@@ -145,8 +237,14 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   // at_least[k]: B descriptors reached by at least k + 1 of the neighbours so far.
   uint64_t at_least[kMaxNeighbours] = {};
   for (int u = 0; u < da.count; ++u) {
-    const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4][da.relative_direction[u] >> 2];
-    for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
+    const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4]
+                                        [da.relative_direction[u] >> kDirectionBucketShift];
+    if (needed == 3) {  // every need of 61..90, the one met most: straight code
+      at_least[2] |= at_least[1] & m;
+      at_least[1] |= at_least[0] & m;
+    } else {
+      for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
+    }
     at_least[0] |= m;
   }
   return at_least[needed - 1] & all;
@@ -217,7 +315,9 @@ struct Slot {
 struct OverlapSet {
   int count;
   int index[kMaxMinutiae];
-  int x[kMaxMinutiae], y[kMaxMinutiae], direction[kMaxMinutiae];
+  int x[kPaddedMinutiae], y[kPaddedMinutiae];  // read in groups of eight
+  int direction[kMaxMinutiae];
+  int weight[kPaddedMinutiae];  // the minutia's unpaired weight, read in groups of eight
 };
 
 struct CorePoints {
@@ -227,24 +327,24 @@ struct CorePoints {
 
 void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Transform& t,
                  const Side& into, OverlapSet& out) {
-  int px[kPaddedMinutiae], py[kPaddedMinutiae];
+  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
   kernels.transform_positions(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
                      px, py);
-  // Every minutia is written at the next place and counted only when it is kept: the
-  // place is never past i, so the writes stay inside the arrays.
+  uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
+  kept &= ~(uint64_t{1} << skip);
   int count = 0;
-  for (int i = 0; i < from.n; ++i) {
-    const bool keep = (i != skip) & Inside(into, px[i], py[i]);
-    int d = from.direction[i] - t.angle;
-    d -= d >= 360 ? 360 : 0;
-    d += d < 0 ? 360 : 0;
+  for (; kept != 0; kept &= kept - 1) {
+    const int i = std::countr_zero(kept);
     out.index[count] = i;
     out.x[count] = px[i];
     out.y[count] = py[i];
-    out.direction[count] = d;
-    count += keep;
+    out.direction[count] = turned[i];
+    out.weight[count] = from.unpaired_weight[i];
+    ++count;
   }
   out.count = count;
+  // The kernels read whole groups of eight: the rest of the last one is defined.
+  for (int k = count; k % 8 != 0; ++k) out.x[k] = out.y[k] = out.weight[k] = 0;
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
@@ -288,23 +388,11 @@ int LoneCorePenalty(const CorePoints& cores, const Side& other, int penalty) {
   return total;
 }
 
-inline int UnpairedWeight(int reliability) {
-  const int r = reliability - 10;
-  return reliability + (r > 0) * r * r;
-}
-
-struct CandidateResult {
-  int score = 0;
-  int pair_count = 0;
-  uint8_t pairs_a[kMaxPairs];
-  uint8_t pairs_b[kMaxPairs];
-};
-
 // Polar direction and distance of every A minutia around the reference a: the same
 // for the three rotations of a slot, so they are worked out once per slot.
 struct PolarAroundA {
-  int direction[kMaxMinutiae];
-  int distance[kMaxMinutiae];
+  int direction[kPaddedMinutiae];
+  int distance[kPaddedMinutiae];
 };
 
 // What the stages of one rotation candidate hand on to each other.
@@ -314,7 +402,7 @@ struct RotationWork {
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  bool paired_a[kMaxMinutiae] = {}, paired_b[kMaxMinutiae] = {};
+  int paired_a[kPaddedMinutiae], paired_b[kPaddedMinutiae];  // 0 or 1, read in groups of eight
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
@@ -338,7 +426,8 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
 
 // Polar lists around A's reference point, both in A's frame, with what the pairing
 // reads of each entry.
-void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a, RotationWork& w) {
+void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
+                       const PolarAroundA& polar_a, RotationWork& w) {
   PairingLists& lists = w.lists;
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
@@ -350,12 +439,8 @@ void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a
     lists.pa_odir[i] = A.direction[m];
     lists.pa_type[i] = A.type[m];
   }
-  int pb_dir[kMaxMinutiae], pb_dist[kMaxMinutiae];
-  for (int i = 0; i < nb; ++i) {
-    const int dx = w.ob.x[i] - w.max, dy = w.ob.y[i] - w.may;
-    pb_dir[i] = record::AngleOf(dy, dx);
-    pb_dist[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
-  }
+  int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
+  kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
   // PB bucketed by polar direction, 8 degrees a bucket, so that each p looks only at the
   // buckets that hold entries within 12 degrees of its own. The choice is the same as a
@@ -363,7 +448,7 @@ void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
   int* first = lists.first;
-  std::memset(first, 0, sizeof(lists.first));
+  std::memset(first, 0, (kBuckets + 1) * sizeof first[0]);
   for (int i = 0; i < nb; ++i) ++first[(pb_dir[i] >> kBucketShift) + 1];
   for (int k = 0; k < kBuckets; ++k) first[k + 1] += first[k];
   int next[kBuckets];
@@ -376,8 +461,20 @@ void BuildPairingLists(const Side& A, const Side& B, const PolarAroundA& polar_a
     lists.s_tdir[k] = w.ob.direction[i];
     lists.s_type[k] = B.type[w.ob.index[i]];
   }
-  for (int k = nb; k < nb + kPairingLanes; ++k)
-    lists.s_q[k] = lists.s_dir[k] = lists.s_dist[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+  // Buckets 45..47 repeat buckets 0..2 after the end.
+  const int wrapped = first[kWrappedBuckets];
+  for (int k = 0; k < wrapped; ++k) {
+    lists.s_q[nb + k] = lists.s_q[k];
+    lists.s_dir[nb + k] = lists.s_dir[k];
+    lists.s_dist[nb + k] = lists.s_dist[k];
+    lists.s_tdir[nb + k] = lists.s_tdir[k];
+    lists.s_type[nb + k] = lists.s_type[k];
+  }
+  for (int j = 1; j <= kWrappedBuckets; ++j) first[kBuckets + j] = nb + first[j];
+  for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
+    lists.s_q[k] = lists.s_dir[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+    lists.s_dist[k] = kPaddingDistance;
+  }
 }
 
 // T and N: the weights of the pairs less their errors; N only of pairs near the reference.
@@ -426,32 +523,27 @@ int CorePenalty(const Side& A, const Side& B, const RotationWork& w) {
 
 // U and UN: the weights of the unpaired minutiae of both overlaps, UN only of those near
 // the other side's reference point; each at least 10.
-void UnpairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& U, int64_t& UN) {
-  U = UN = 0;
-  for (int i = 0; i < w.oa.count; ++i) {
-    const int u = !w.paired_a[i] * UnpairedWeight(A.reliability[w.oa.index[i]]);
-    U += u;
-    UN += (SquaredDistance(w.oa.x[i], w.oa.y[i], w.mbx, w.mby) <= 8100) * u;
-  }
-  for (int i = 0; i < w.ob.count; ++i) {
-    const int u = !w.paired_b[i] * UnpairedWeight(B.reliability[w.ob.index[i]]);
-    U += u;
-    UN += (SquaredDistance(w.ob.x[i], w.ob.y[i], w.max, w.may) <= 8100) * u;
-  }
+void UnpairedSums(const Kernels& kernels, const RotationWork& w, int64_t& U, int64_t& UN) {
+  int sums_a[2], sums_b[2];
+  kernels.unpaired_sums(w.oa.x, w.oa.y, w.oa.weight, w.paired_a, w.oa.count, w.mbx, w.mby, sums_a);
+  kernels.unpaired_sums(w.ob.x, w.ob.y, w.ob.weight, w.paired_b, w.ob.count, w.max, w.may, sums_b);
+  U = sums_a[0] + sums_b[0];
+  UN = sums_a[1] + sums_b[1];
   if (U < 10) U = 10;
   if (UN < 10) UN = 10;
 }
 
-// Scores one rotation candidate of a reference pair (a, b).
-void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
-                   int psi, const PolarAroundA& polar_a, CandidateResult& result) {
-  result.score = 0;
-  result.pair_count = 0;
-  RotationWork w;
-  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return;
-  BuildPairingLists(A, B, polar_a, w);
+// Scores one rotation candidate of a reference pair (a, b); the pairs are left in w
+// (overlap positions pair_p, pair_q).
+int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
+                  int psi, const PolarAroundA& polar_a, RotationWork& w) {
+  w.pairs = 0;
+  std::memset(w.paired_a, 0, sizeof w.paired_a);
+  std::memset(w.paired_b, 0, sizeof w.paired_b);
+  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return 0;
+  BuildPairingLists(kernels, A, B, polar_a, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
-  if (w.pairs == 0) return;
+  if (w.pairs == 0) return 0;
 
   int64_t T, N, U, UN;
   PairedSums(A, B, w, T, N);
@@ -460,17 +552,12 @@ void ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, 
   N -= penalty;
   if (T < 0) T = 0;
   if (N < 0) N = 0;
-  UnpairedSums(A, B, w, U, UN);
+  UnpairedSums(kernels, w, U, UN);
 
   int64_t S = T * T / (T + U) + (32 * T) / (U > 50 ? U : 50) + N * N / (N + UN) +
               (32 * N) / (UN > 50 ? UN : 50);
   if (w.pairs < 4) S = S * w.pairs / 4;
-  result.score = static_cast<int>(S / 4);
-  result.pair_count = w.pairs;
-  for (int k = 0; k < w.pairs; ++k) {
-    result.pairs_a[k] = static_cast<uint8_t>(w.oa.index[w.pair_p[k]]);
-    result.pairs_b[k] = static_cast<uint8_t>(w.ob.index[w.pair_q[k]]);
-  }
+  return static_cast<int>(S / 4);
 }
 
 // The candidates of a comparison: up to three B partners of each A minutia, highest
@@ -574,32 +661,30 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
                 Slot (&slots)[kReferenceSlots], Alignment& alignment, MatchTrace* trace) {
   SetAlignmentNone(alignment);
   int best_candidate = 0;
-  CandidateResult result;
+  RotationWork w;
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
     const int theta0 = NormaliseRotation(A.direction[slot.a] - B.direction[slot.b]);
     PolarAroundA polar_a;
-    const int max = A.x[slot.a], may = A.y[slot.a];
-    for (int i = 0; i < A.n; ++i) {
-      const int dx = A.x[i] - max, dy = A.y[i] - may;
-      polar_a.direction[i] = record::AngleOf(dy, dx);
-      polar_a.distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
-    }
+    kernels.polar_around(A.x, A.y, A.n, A.x[slot.a], A.y[slot.a], polar_a.direction,
+                         polar_a.distance);
     for (int k = 0; k < kRotations; ++k) {
       const int phi = NormaliseRotation(theta0 - 2 + 2 * k);
       const int psi = NormaliseRotation(-phi);
-      ScoreRotation(kernels, A, B, slot.a, slot.b, phi, psi, polar_a, result);
-      if (trace) trace->candidate_scores[si][k] = result.score;
-      if (result.score > slot.score) slot.score = result.score;
-      if (result.score > best_candidate) {
-        best_candidate = result.score;
+      const int score = ScoreRotation(kernels, A, B, slot.a, slot.b, phi, psi, polar_a, w);
+      if (trace) trace->candidate_scores[si][k] = score;
+      if (score > slot.score) slot.score = score;
+      if (score > best_candidate) {  // a score above 0 has pairs
+        best_candidate = score;
         alignment.reference_a = static_cast<uint8_t>(slot.a);
         alignment.reference_b = static_cast<uint8_t>(slot.b);
         alignment.rotation = static_cast<int16_t>(psi);
-        alignment.pair_count = static_cast<uint8_t>(result.pair_count);
-        std::memcpy(alignment.pairs_a, result.pairs_a, result.pair_count);
-        std::memcpy(alignment.pairs_b, result.pairs_b, result.pair_count);
+        alignment.pair_count = static_cast<uint8_t>(w.pairs);
+        for (int p = 0; p < w.pairs; ++p) {
+          alignment.pairs_a[p] = static_cast<uint8_t>(w.oa.index[w.pair_p[p]]);
+          alignment.pairs_b[p] = static_cast<uint8_t>(w.ob.index[w.pair_q[p]]);
+        }
       }
     }
   }
@@ -649,9 +734,10 @@ int64_t RadiusSquared(const Alignment& alignment) {
   return int64_t{radius} * radius;
 }
 
-int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
-                 const MatchSink* sink) {
-  const Kernels& kernels = ChosenKernels();
+namespace {
+
+int CompareSidesWith(const Kernels& kernels, const Side& A, const Side& B,
+                     const ReachIndex& reach_b, Alignment& alignment, const MatchSink* sink) {
   // The trace is kept only for a sink that listens.
   MatchTrace kept;
   MatchTrace* trace = sink != nullptr && sink->stage != nullptr ? &kept : nullptr;
@@ -668,6 +754,13 @@ int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignm
   const int score = CombineSlots(A, B, slots, trace);
   report("CombineSlots");
   return score;
+}
+
+}  // namespace
+
+int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
+                 const MatchSink* sink) {
+  return CompareSidesWith(ChosenKernels(), A, B, reach_b, alignment, sink);
 }
 
 }  // namespace vantrel::match::detail
@@ -703,8 +796,10 @@ Transform MakeTransform(int cx, int cy, int tx, int ty, int angle) {
   t.tx = tx;
   t.ty = ty;
   t.angle = angle;
-  t.c = CosineOfDegree(angle);
-  t.s = SineOfDegree(angle);
+  const Tables& tables = FixedTables();
+  const int index = DegreeIndex(angle);
+  t.c = tables.cosine[index];
+  t.s = tables.sine[index];
   return t;
 }
 
@@ -734,6 +829,11 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
 
 int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& alignment,
               const MatchSink* sink) {
+  return MatchCoreWith(ChosenKernels(), record_a, record_b, alignment, sink);
+}
+
+int detail::MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const uint8_t* record_b,
+                          Alignment& alignment, const MatchSink* sink) {
   // Cheap early exit before any allocation: a format other than 3, or no usable count.
   if (record_a == nullptr || record_b == nullptr || EmptyForCore(record_a) ||
       EmptyForCore(record_b)) {
@@ -751,12 +851,11 @@ int MatchCore(const uint8_t* record_a, const uint8_t* record_b, Alignment& align
     SetAlignmentNone(alignment);
     return 0;
   }
-  const Kernels& kernels = ChosenKernels();
   const int64_t radius_squared = RadiusSquared(alignment);
   kernels.build_descriptors(A, radius_squared);
   kernels.build_descriptors(B, radius_squared);
   kernels.build_reach_index(B, work->reach_b);
-  return CompareSides(A, B, work->reach_b, alignment, sink);
+  return CompareSidesWith(kernels, A, B, work->reach_b, alignment, sink);
 }
 
 int MatchRecords(const uint8_t* sealed_a, const uint8_t* sealed_b, int level) {

@@ -16,7 +16,7 @@ namespace vantrel::match::detail {
 constexpr int kMaxMinutiae = record::kMaxMinutiae;
 constexpr int kMaxNeighbours = 8;
 constexpr int kAngleBuckets = (359 >> 4) + 1;  // 23 buckets of 16 degrees
-constexpr int kPaddedMinutiae = (kMaxMinutiae + 3) / 4 * 4;  // whole groups of four
+constexpr int kPaddedMinutiae = (kMaxMinutiae + 7) / 8 * 8;  // whole groups of eight
 constexpr int kCandidatesPerMinutia = 3;
 constexpr int kReferenceSlots = 6;
 constexpr int kRotations = 3;
@@ -69,6 +69,8 @@ using Ints4 = int __attribute__((vector_size(16)));
 using Longs4 = long long __attribute__((vector_size(32)));
 using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
+using Floats8 = float __attribute__((vector_size(32)));
+using Shorts8 = short __attribute__((vector_size(16)));
 
 // ---- Decoded records and descriptors ----
 
@@ -99,6 +101,46 @@ struct Descriptor {
   uint64_t reach[7];
 };
 
+// The reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within 0..359,
+// 23 bits at most, over word lo / 64 (low) and the next one (high; word 6 gets none: hi is
+// at most 359). A neighbour outside 1..359 reaches nothing.
+struct ReachSpan {
+  int word = 0;
+  uint64_t low = 0, high = 0;
+};
+
+constexpr ReachSpan SpanOf(int v) {
+  ReachSpan span;
+  if (v < 1 || v > 359) return span;
+  const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
+  const uint64_t from_lo = ~uint64_t{0} << (lo & 63);
+  const uint64_t upto_hi = ~uint64_t{0} >> (63 - (hi & 63));
+  const bool split = (hi >> 6) != (lo >> 6);
+  span.word = lo >> 6;
+  span.low = split ? from_lo : from_lo & upto_hi;
+  span.high = split ? upto_hi : 0;
+  return span;
+}
+
+inline void AddReach(int v, Descriptor& d) {
+  const ReachSpan span = SpanOf(v);
+  d.reach[span.word] |= span.low;
+  d.reach[span.word + 1] |= span.high;
+}
+
+// SpanOf for every direction 0..359, built by the compiler (0 reaches nothing).
+struct ReachSpans {
+  ReachSpan of[360];
+};
+
+constexpr ReachSpans BuildReachSpans() {
+  ReachSpans t{};
+  for (int v = 0; v < 360; ++v) t.of[v] = SpanOf(v);
+  return t;
+}
+
+inline constexpr ReachSpans kReachSpans = BuildReachSpans();
+
 // What the core reads of one record, decoded here rather than through DecodeRecord,
 // which clears and fills every field of a DecodedRecord the matcher never looks at.
 // The minutiae are kept field by field, so that the transforms of a whole record run
@@ -106,7 +148,10 @@ struct Descriptor {
 struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
-  int direction[kMaxMinutiae], reliability[kMaxMinutiae], type[kMaxMinutiae];
+  int direction[kPaddedMinutiae];  // read in groups of eight
+  int reliability[kMaxMinutiae], type[kMaxMinutiae];
+  // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
+  int unpaired_weight[kMaxMinutiae];
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
   uint32_t background_rows[record::kBlockRows];
   // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
@@ -123,23 +168,49 @@ struct Side {
 };
 
 // The reach index of the B side of a comparison, built from its descriptors.
+constexpr int kDirectionBucketShift = 3;                          // 8 degrees a bucket
+constexpr int kDirectionBuckets = (359 >> kDirectionBucketShift) + 1;  // 45
 struct ReachIndex {
-  // Bit b of reached_by[g / 16][r / 4]: descriptor b has a neighbour that a neighbour at
-  // some relative direction of r's 4-degree bucket and some relative angle of g's
+  // Bit b of reached_by[g / 16][r / 8]: descriptor b has a neighbour that a neighbour at
+  // some relative direction of r's 8-degree bucket and some relative angle of g's
   // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
-  // superset, only used to pass over hopeless pairs. Filled for B. 90 direction buckets,
+  // superset, only used to pass over hopeless pairs. Filled for B. 45 direction buckets,
   // and room for the writes just past the last.
-  uint64_t reached_by[kAngleBuckets][104];
+  uint64_t reached_by[kAngleBuckets][kDirectionBuckets + 3];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
 
-// Bits 0..7 of the result: bytes 0..7 of eight bytes that are each 0 or 1.
-inline uint64_t GatherBytes(const uint8_t* bytes) {
-  uint64_t v;
-  std::memcpy(&v, bytes, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return (v * 0x0102040810204080ull) >> 56;
+// Where BuildReachIndex writes a neighbour, worked out by the compiler for every direction
+// and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
+// 0..359, from first_direction, direction_span more after it (at most 3: the span is 22
+// degrees); a neighbour at 0 writes none (the kernel passes over it). Angle buckets (16
+// degrees): those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive
+// modulo 23, two or three of them (21 degrees over buckets of 16, the last one 8 wide);
+// angle_bucket holds three in every case, the ones past angle_buckets unused.
+struct ReachCells {
+  uint8_t first_direction[360], direction_span[360];
+  uint8_t angle_bucket[360][3], angle_buckets[360];
+};
+
+constexpr ReachCells BuildReachCells() {
+  ReachCells t{};
+  for (int v = 0; v < 360; ++v) {
+    const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
+    t.first_direction[v] = static_cast<uint8_t>(lo >> kDirectionBucketShift);
+    t.direction_span[v] = static_cast<uint8_t>((hi >> kDirectionBucketShift) - (lo >> kDirectionBucketShift));
+    const int a = v;
+    const int first_angle = (a - 10 < 0 ? a - 10 + 360 : a - 10) >> 4;
+    const int last_angle = (a + 10 > 359 ? a + 10 - 360 : a + 10) >> 4;
+    t.angle_buckets[a] = static_cast<uint8_t>(
+        last_angle - first_angle + (last_angle < first_angle ? kAngleBuckets : 0) + 1);
+    for (int g = 0; g < 3; ++g)
+      t.angle_bucket[a][g] = static_cast<uint8_t>(
+          first_angle + g - (first_angle + g >= kAngleBuckets ? kAngleBuckets : 0));
+  }
+  return t;
 }
+
+inline constexpr ReachCells kReachCells = BuildReachCells();
 
 // RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
 // -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
@@ -154,18 +225,24 @@ inline Ints4 RoundProducts(const Doubles4& v) {
 
 // The pairing of one rotation: the entries of A (p) in order and those of B (q) in
 // buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
-// are in sorted order and hold 8 more entries past nb, zero, so that groups of eight can
-// be read from any sorted position up to nb.
+// are in sorted order; after the nb sorted entries come copies of those of buckets 0..2
+// (directions 0..23), standing for buckets 45..47 (360..383), so that a window that wraps
+// round 0 is one run of positions; then 8 entries that fail every test (zero, with a
+// distance of kPaddingDistance), so that groups of eight can be read from any position of
+// a window.
 constexpr int kBucketShift = 3, kBuckets = 360 >> kBucketShift;  // 45
+constexpr int kWrappedBuckets = 3;
 constexpr int kPairingLanes = 8;
-constexpr int kPairingSlots = kMaxMinutiae + kPairingLanes;
+constexpr int kPairingSlots = 2 * kMaxMinutiae + kPairingLanes;
+constexpr int kPaddingDistance = 4096;  // distances are at most 256: never within 10
 
 struct PairingLists {
   int na, nb;
   int pa_dir[kMaxMinutiae], pa_dist[kMaxMinutiae], pa_odir[kMaxMinutiae], pa_type[kMaxMinutiae];
   int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
       s_type[kPairingSlots];
-  int first[kBuckets + 1];  // first sorted position of bucket k or later
+  // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
+  int first[kBuckets + kWrappedBuckets + 1];
 };
 
 // ---- The hot kernels ----
@@ -179,13 +256,64 @@ struct Kernels {
   // ApplyTransform's positions of n minutiae, in whole groups of four.
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
-  // The pairing of one rotation; returns the number of pairs.
-  int (*pair_up)(const PairingLists& lists, bool* paired_a, bool* paired_b, int* pair_p,
+  // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
+  // number of pairs.
+  int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
                  int* pair_q);
+  // LandingPlain's mask and turned directions, in whole groups of eight.
+  uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned);
+  // UnpairedSumsPlain's sums, reading in whole groups of eight.
+  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const int* paired,
+                        int n, int ox, int oy, int (&sums)[2]);
+  // PolarAroundPlain's directions and distances, in whole groups of eight.
+  void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                       int* distance);
 };
-const Kernels& BaselineKernels();
+// The plain form of every kernel, what the others are held to: one minutia, one entry at a
+// time, every B descriptor a possible partner and every q of a pairing tested.
+const Kernels& PlainKernels();
+const Kernels& BaselineKernels();  // the plain ones in the portable build
 const Kernels& WideKernels();   // the baseline ones where no wide form is built
 const Kernels& ChosenKernels();  // the wide ones where the processor runs them
+
+// Where minutiae 0..n-1 of one record land in another's print: bit i of the result is set
+// when (px[i], py[i]) lies inside it (0 <= x < 256, 0 <= y < 288 and bit x / 8 of
+// inside_rows[y / 8]), and turned[i] is directions[i] - angle brought into 0..359 by one
+// step of 360 either way. The landing kernel reads px, py and directions and writes turned
+// in whole groups of eight (arrays of kPaddedMinutiae entries).
+uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
+                      const int* directions, int angle, int* turned);
+
+// The weights of the minutiae 0..n-1 not paired (sums[0]), and of those among them within
+// 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The
+// unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+                       int ox, int oy, int (&sums)[2]);
+
+// ApplyTransform's positions of minutiae 0..n-1 (anchor cx, cy; anchor plus offset bx, by).
+void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,
+                             double c, double s, int* px, int* py);
+// A reach index that passes over no pair: every descriptor counts as reachable.
+void BuildReachIndexPlain(const Side& side, ReachIndex& reach);
+// Each p in order takes its best q of all nb entries: the lowest cost, and the lowest PB
+// index among equal costs, of those that pass every test; when that q is taken already, p
+// stays unpaired.
+int PairUpPlain(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+                int* pair_q);
+
+// Polar direction (AngleOf) and distance (nearest root of the squared length) of points
+// 0..n-1 of xs, ys around (ox, oy): the plain form of the polar_around kernel, which reads
+// xs and ys and writes direction and distance in whole groups of eight (arrays of
+// kPaddedMinutiae entries), whatever lies past n.
+void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
+                      int* distance);
+
+// The descriptors of every minutia of a side in their plain form: the first eight others
+// in record order more than 20 and at most the radius away, sorted by relative direction
+// (equal ones in record order), with the probe and reach words; the build_descriptors
+// kernel of every form gives the same fields.
+void BuildDescriptorsPlain(Side& side, int64_t radius_squared);
 
 // ---- Stages of the core, shared with the one-to-many search ----
 
@@ -197,6 +325,9 @@ int64_t RadiusSquared(const Alignment& alignment);
 // reach index that of B). Writes the winning alignment; returns the score.
 int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
                  const MatchSink* sink);
+// MatchCore with the kernels given (MatchCore passes ChosenKernels()).
+int MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const uint8_t* record_b,
+                  Alignment& alignment, const MatchSink* sink);
 // Whether a record has no usable minutiae for the core: format other than 3, count 0
 // or above 50.
 inline bool EmptyForCore(const uint8_t* r) {

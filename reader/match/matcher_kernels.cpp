@@ -11,7 +11,20 @@ namespace baseline {
 #undef VANTREL_KERNEL
 }  // namespace baseline
 
-const Kernels& BaselineKernels() { return baseline::kKernels; }
+const Kernels& PlainKernels() {
+  static constexpr Kernels kPlain = {BuildDescriptorsPlain, BuildReachIndexPlain,
+                                     TransformPositionsPlain, PairUpPlain, LandingPlain,
+                                     UnpairedSumsPlain, PolarAroundPlain};
+  return kPlain;
+}
+
+const Kernels& BaselineKernels() {
+#if defined(VANTREL_PORTABLE)
+  return PlainKernels();
+#else
+  return baseline::kKernels;
+#endif
+}
 
 const Kernels& ChosenKernels() {
   static const Kernels* const chosen = cpu::Choose(&WideKernels(), &BaselineKernels());

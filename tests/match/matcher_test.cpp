@@ -2,11 +2,13 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "match_support.h"
 #include "reader/record/record_text.h"
 #include "reader/match/matcher.h"
+#include "reader/match/matcher_internal.h"
 
 namespace vantrel::match {
 namespace {
@@ -321,6 +323,180 @@ TEST(MatchCore, HostileRecordsGiveAScore) {
         EXPECT_LT(alignment.pairs_b[k], y[3]);
       }
     }
+}
+
+// Every built form of a kernel against its plain form: every offset within 300 of the
+// origin, then random ones out to 4200 (a longer leg from 4096 on takes the plain form in
+// the vector one), in groups of 1..56 points.
+TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
+  using namespace detail;
+  std::vector<std::pair<int, int>> offsets;
+  for (int dy = -300; dy <= 300; ++dy)
+    for (int dx = -300; dx <= 300; ++dx) offsets.emplace_back(dx, dy);
+  std::mt19937 rng(18);
+  std::uniform_int_distribution<int> far(-4200, 4200), near(-2047, 2047);
+  for (int k = 0; k < 200000; ++k)
+    offsets.emplace_back(k % 50 ? near(rng) : far(rng), k % 50 ? near(rng) : far(rng));
+  for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+    size_t next = 0;
+    for (int n = 1; next < offsets.size(); n = n % kPaddedMinutiae + 1) {
+      int xs[kPaddedMinutiae], ys[kPaddedMinutiae];
+      const int ox = near(rng) / 4, oy = near(rng) / 4;
+      for (int i = 0; i < kPaddedMinutiae; ++i) {
+        const auto [dx, dy] = offsets[(next + i) % offsets.size()];
+        xs[i] = ox + dx;
+        ys[i] = oy + dy;
+      }
+      int plain_direction[kPaddedMinutiae], plain_distance[kPaddedMinutiae];
+      int direction[kPaddedMinutiae], distance[kPaddedMinutiae];
+      PolarAroundPlain(xs, ys, n, ox, oy, plain_direction, plain_distance);
+      form->polar_around(xs, ys, n, ox, oy, direction, distance);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(direction[i], plain_direction[i]) << xs[i] - ox << ", " << ys[i] - oy;
+        ASSERT_EQ(distance[i], plain_distance[i]) << xs[i] - ox << ", " << ys[i] - oy;
+      }
+      next += n;
+    }
+  }
+}
+
+// Landing and unpaired sums of every built form against the plain ones: points on, near
+// and far off the grid, random masks, directions up to 511, every rotation, random
+// weights and pairings.
+TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  std::mt19937 rng(2018);
+  std::uniform_int_distribution<int> coordinate(-40, 600), far(-3000, 3000);
+  for (int round = 0; round < 4000; ++round) {
+    const int n = 1 + round % kMaxMinutiae;
+    int px[kPaddedMinutiae] = {}, py[kPaddedMinutiae] = {}, directions[kPaddedMinutiae] = {};
+    for (int i = 0; i < n; ++i) {
+      px[i] = i % 7 ? coordinate(rng) : far(rng);
+      py[i] = i % 5 ? coordinate(rng) : far(rng);
+      directions[i] = static_cast<int>(rng() % 512);
+    }
+    uint32_t rows[record::kBlockRows];
+    for (uint32_t& r : rows) r = static_cast<uint32_t>(rng()) | (round % 3 ? 0u : ~0u);
+    const int angle = static_cast<int>(rng() % 360) - 179;
+    int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
+    const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
+    int weights[kPaddedMinutiae] = {};
+    int paired[kPaddedMinutiae] = {};
+    for (int i = 0; i < n; ++i) {
+      weights[i] = static_cast<int>(rng() % 41);
+      paired[i] = rng() % 3 == 0;
+    }
+    const int ox = coordinate(rng), oy = coordinate(rng);
+    int plain_sums[2], sums[2];
+    UnpairedSumsPlain(px, py, weights, paired, n, ox, oy, plain_sums);
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
+      for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
+      form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
+      ASSERT_EQ(sums[0], plain_sums[0]) << round;
+      ASSERT_EQ(sums[1], plain_sums[1]) << round;
+    }
+  }
+}
+
+// The descriptors of every built form against the plain ones, field by field where a
+// comparison reads them (and the block rows of the sides they come from against the
+// record's decoded mask): random fingers (crowded ones too, so that the first eight are
+// a choice), records of random bytes (directions above 359 among them) and the radii
+// round the table's edge, where the vector form hands over to the plain one.
+TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  std::mt19937 rng(1818);
+  std::vector<Bytes> records;
+  for (int k = 0; k < 60; ++k)
+    records.push_back(MakeRecord(testing::RandomFinger(rng, 20, 20, 120 + k % 5 * 30,
+                                                       140 + k % 5 * 30, 10 + k % 41)));
+  for (int k = 0; k < 60; ++k) {
+    Bytes r{};
+    for (auto& b : r) b = static_cast<uint8_t>(rng());
+    r[0] = 3;
+    r[3] = static_cast<uint8_t>(rng() % 51);
+    records.push_back(r);
+  }
+  const auto plain = std::make_unique<Side>(), built = std::make_unique<Side>();
+  // The side's block rows are the record's expanded block mask.
+  for (const Bytes& r : records) {
+    ReadSide(r.data(), *plain);
+    const auto decoded = std::make_unique<record::DecodedRecord>();
+    record::DecodeRecord(r.data(), *decoded);
+    for (int row = 0; row < record::kBlockRows; ++row)
+      for (int column = 0; column < record::kBlockColumns; ++column)
+        ASSERT_EQ((plain->background_rows[row] >> column) & 1, decoded->block_mask[row][column] != 0);
+  }
+  for (const int radius : {90, 0, 21, 127, 128, 256}) {
+    for (const Bytes& r : records) {
+      ReadSide(r.data(), *plain);
+      BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
+      for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+        ReadSide(r.data(), *built);
+        form->build_descriptors(*built, int64_t{radius} * radius);
+        for (int i = 0; i < plain->n; ++i) {
+          const Descriptor& p = plain->descriptors[i];
+          const Descriptor& d = built->descriptors[i];
+          ASSERT_EQ(d.count, p.count) << radius << " " << i;
+          ASSERT_EQ(d.plain, p.plain);
+          ASSERT_EQ(d.normal, p.normal);
+          ASSERT_EQ(std::memcmp(d.reach, p.reach, sizeof d.reach), 0);
+          for (int k = 0; k < p.count; ++k) {
+            ASSERT_EQ(d.relative_direction[k], p.relative_direction[k]) << radius << " " << i;
+            ASSERT_EQ(d.distance[k], p.distance[k]);
+            ASSERT_EQ(d.relative_angle[k], p.relative_angle[k]);
+            ASSERT_EQ(d.type[k], p.type[k]);
+            ASSERT_EQ(d.probe_word[k], p.probe_word[k]);
+            ASSERT_EQ(d.probe_bit[k], p.probe_bit[k]);
+          }
+        }
+      }
+    }
+  }
+}
+
+// The whole core with every built form of the kernels against the core with the plain
+// ones (every B descriptor a possible partner, every q of a pairing tested): score and
+// every field of the alignment, over impressions of random fingers moved and turned a
+// little, crowded fingers, and records of random bytes.
+TEST(Kernels, CoreOfEveryFormIsThePlainCore) {
+  using namespace detail;
+  std::mt19937 rng(6018);
+  std::vector<std::pair<Bytes, Bytes>> pairs;
+  for (int k = 0; k < 150; ++k) {
+    const auto finger = testing::RandomFinger(rng, 20, 20, 236, 268, 15 + k % 36);
+    const int turn = static_cast<int>(rng() % 41) - 20;
+    const auto moved = testing::Moved(finger, turn, 128, 144, static_cast<int>(rng() % 31) - 15,
+                                      static_cast<int>(rng() % 31) - 15);
+    pairs.emplace_back(MakeRecord(finger), MakeRecord(k % 4 ? moved : finger));
+  }
+  for (int k = 0; k < 100; ++k) {
+    Bytes r[2];
+    for (Bytes& x : r) {
+      for (auto& b : x) b = static_cast<uint8_t>(rng());
+      x[0] = 3;
+      x[3] = static_cast<uint8_t>(rng() % 51);
+    }
+    pairs.emplace_back(r[0], r[1]);
+  }
+  int scored = 0;
+  for (const auto& [a, b] : pairs) {
+    Alignment plain;
+    const int plain_score = MatchCoreWith(PlainKernels(), a.data(), b.data(), plain, nullptr);
+    scored += plain_score > 0;
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      Alignment al;
+      ASSERT_EQ(MatchCoreWith(*form, a.data(), b.data(), al, nullptr), plain_score);
+      ASSERT_EQ(al.reference_a, plain.reference_a);
+      ASSERT_EQ(al.reference_b, plain.reference_b);
+      ASSERT_EQ(al.rotation, plain.rotation);
+      ASSERT_EQ(al.pair_count, plain.pair_count);
+      ASSERT_EQ(std::memcmp(al.pairs_a, plain.pairs_a, plain.pair_count), 0);
+      ASSERT_EQ(std::memcmp(al.pairs_b, plain.pairs_b, plain.pair_count), 0);
+    }
+  }
+  EXPECT_GT(scored, 100);  // the pairings and scores were really exercised
 }
 
 TEST(MatchCore, ConcurrentCallsGiveTheSerialScores) {
