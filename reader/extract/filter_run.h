@@ -16,6 +16,9 @@ namespace vantrel::extract {
 struct TapPair {
   int32_t first, second;  // canvas offsets, one per tap
   int32_t coefficients;   // first tap's coefficient in the low 16 bits, second's above
+  // The same offsets in bytes on the 16-bit band, as the vector forms address it:
+  // +first, -first, +second, -second.
+  int32_t bytes[4];
 };
 struct TapProgram {
   static constexpr int kMaxPairs = (kEnhanceSide * kEnhanceSide / 2 + 1) / 2;
@@ -42,10 +45,12 @@ TapProgram MakeTaps(const int16_t (&k)[N][N]) {
   for (int t = 0; t < n; t += 2) {
     const int u = t + 1 < n ? t + 1 : t;
     const int16_t second = t + 1 < n ? coefficient[u] : 0;
+    constexpr int b = sizeof(int16_t);
     program.pair[program.pairs++] = {
         offset[t], offset[u],
         static_cast<int32_t>(static_cast<uint16_t>(coefficient[t]) |
-                             (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16))};
+                             (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16)),
+        {b * offset[t], -b * offset[t], b * offset[u], -b * offset[u]}};
   }
   program.middle = k[R][R];
   return program;
@@ -58,13 +63,25 @@ inline uint8_t ClampFiltered(int sum) {
   return static_cast<uint8_t>(v > 255 ? 255 : v);
 }
 
-// Filters `length` pixels (a multiple of 8) starting at p into out; every kernel window
-// of the run must lie on the canvas. Sums are shifted by 9 and clamped to 0..255.
-void FilterRun(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps);
+// The filters read the canvas widened to 16 bits, one block row at a time: a band of the
+// canvas as one flat array from R rows and R pixels before the block row's first pixel
+// to R rows and R pixels after its last, where R is the kernel's reach (at most 5), so
+// that the offsets of a TapProgram hold in it unchanged. Band pixels that lie before the
+// first or after the last canvas byte are 0.
+inline constexpr int kMaxReach = kEnhanceSide / 2;
+inline constexpr int kBandPixels = (kBlockSize + 2 * kMaxReach) * kCanvasWidth + 2 * kMaxReach;
+void WidenBand(const uint8_t* canvas, int block_row, int reach, int16_t* band);
+
+// Filters `rows` rows (up to kBlockSize) of `length` pixels (a multiple of 8) each, rows
+// kCanvasWidth apart: the pixels at p (16-bit) into out. Every kernel window must lie in
+// p's array. Sums are shifted by 9 and clamped to 0..255.
+void FilterRun(const int16_t* p, uint8_t* out, int length, int rows, const TapProgram& taps);
 
 // The two forms behind FilterRun. FilterRunWide may only run where WideFiltersAvailable().
-void FilterRunBaseline(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps);
-void FilterRunWide(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps);
+void FilterRunBaseline(const int16_t* p, uint8_t* out, int length, int rows,
+                       const TapProgram& taps);
+void FilterRunWide(const int16_t* p, uint8_t* out, int length, int rows,
+                   const TapProgram& taps);
 bool WideFiltersAvailable();
 
 }  // namespace vantrel::extract

@@ -201,12 +201,14 @@ struct OrientedKernel {
 
 // Applies an N x N kernel chosen per block to every pixel, the window taken on the
 // canvas as one flat array; window pixels before the first or after the last canvas
-// byte count as 0. Blocks of code 0 are copied. Each pixel row is worked in runs of
-// neighbouring blocks that share a kernel, which gives the inner loops some length.
+// byte count as 0. Blocks of code 0 are copied. Each block row is worked in runs of
+// neighbouring blocks that share a kernel, which gives the inner loops some length, from
+// the block row's band of the canvas widened to 16 bits once.
 template <int N, typename KernelOf>
 void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& context,
                     KernelOf kernel_of) {
   constexpr int R = N / 2;
+  static_assert(R <= kMaxReach);
   constexpr int w = kCanvasWidth;
   OrientedKernel<N> kernels[kBlockRows][kBlockColumns];
   for (int r = 0; r < kBlockRows; ++r) {
@@ -215,37 +217,26 @@ void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& c
       kernels[r][c] = code == 0 ? OrientedKernel<N>{nullptr, nullptr} : kernel_of(r, c, code);
     }
   }
-  for (int y = 0; y < kCanvasHeight; ++y) {
-    const int r = y / kBlockSize;
+  int16_t band[kBandPixels];
+  for (int r = 0; r < kBlockRows; ++r) {
+    bool widened = false;
     for (int c0 = 0; c0 < kBlockColumns;) {
       const OrientedKernel<N> k = kernels[r][c0];
       int c1 = c0 + 1;
       while (c1 < kBlockColumns && kernels[r][c1].cells == k.cells) ++c1;
-      const int i0 = y * w + c0 * kBlockSize;
+      const int x0 = c0 * kBlockSize;
+      const int i0 = r * kBlockSize * w + x0;
       const int length = (c1 - c0) * kBlockSize;
       c0 = c1;
       if (k.cells == nullptr) {
-        std::memcpy(dst + i0, src + i0, static_cast<size_t>(length));
-        continue;
-      }
-      const int lowest = i0 - R * w - R;
-      const int highest = i0 + length - 1 + R * w + R;
-      if (lowest >= 0 && highest < kCanvasBytes) {
-        FilterRun(src + i0, dst + i0, length, *k.taps);
-        continue;
-      }
-      int acc[kCanvasWidth];
-      for (int i = 0; i < length; ++i) acc[i] = 0;
-      for (int ky = 0; ky < N; ++ky) {
-        for (int kx = 0; kx < N; ++kx) {
-          const int coefficient = k.cells[ky][kx];
-          for (int i = 0; i < length; ++i) {
-            const int at = i0 + i + (ky - R) * w + (kx - R);
-            if (at >= 0 && at < kCanvasBytes) acc[i] += coefficient * src[at];
-          }
+        for (int y = 0; y < kBlockSize; ++y) {
+          std::memcpy(dst + i0 + y * w, src + i0 + y * w, static_cast<size_t>(length));
         }
+        continue;
       }
-      for (int i = 0; i < length; ++i) dst[i0 + i] = ClampFiltered(acc[i]);
+      if (!widened) WidenBand(src, r, R, band);
+      widened = true;
+      FilterRun(band + R * w + R + x0, dst + i0, length, kBlockSize, *k.taps);
     }
   }
 }

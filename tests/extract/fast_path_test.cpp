@@ -307,27 +307,32 @@ TEST(FastPath, BlockStatsMatchThePlainSums) {
   }
 }
 
-// Both forms of the run filter, called directly, on every kernel and on run lengths that
-// reach each of their 16-pixel and 8-pixel steps.
+// Both forms of the run filter, called directly on the canvas widened to 16 bits, on
+// every kernel and on runs whose lengths and row counts reach each of their steps
+// (16 and 8 pixels across, groups of rows and single rows down).
 template <int N>
 void CheckRuns(const Canvas& src, const int16_t (&cells)[N][N], const char* what) {
   const TapProgram taps = MakeTaps(cells);
   constexpr int r = N / 2;
-  for (int length : {8, 16, 24, 40, 72, 232}) {
+  const std::vector<int16_t> wide_src(src.begin(), src.end());
+  const int runs[][2] = {{8, 8}, {16, 1}, {24, 8}, {40, 5}, {72, 3}, {232, 8}, {8, 7}, {24, 2}};
+  for (const auto& [length, rows] : runs) {
     const int start = 12 * w + 16;  // every window of the run lies on the canvas
-    uint8_t plain[kCanvasWidth], baseline[kCanvasWidth], wide[kCanvasWidth];
-    for (int i = 0; i < length; ++i) {
-      long sum = 0;
-      for (int ky = 0; ky < N; ++ky) {
-        for (int kx = 0; kx < N; ++kx) sum += cells[ky][kx] * src[start + i + (ky - r) * w + kx - r];
+    Canvas plain(kCanvasBytes, 0), baseline(kCanvasBytes, 0), wide(kCanvasBytes, 0);
+    for (int y = 0; y < rows; ++y) {
+      for (int i = start + y * w; i < start + y * w + length; ++i) {
+        long sum = 0;
+        for (int ky = 0; ky < N; ++ky) {
+          for (int kx = 0; kx < N; ++kx) sum += cells[ky][kx] * src[i + (ky - r) * w + kx - r];
+        }
+        plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
       }
-      plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
     }
-    FilterRunBaseline(src.data() + start, baseline, length, taps);
-    ASSERT_TRUE(std::equal(plain, plain + length, baseline)) << what << " baseline, " << length;
+    FilterRunBaseline(wide_src.data() + start, baseline.data() + start, length, rows, taps);
+    ASSERT_EQ(plain, baseline) << what << " baseline, " << length << " x " << rows;
     if (!WideFiltersAvailable()) continue;
-    FilterRunWide(src.data() + start, wide, length, taps);
-    ASSERT_TRUE(std::equal(plain, plain + length, wide)) << what << " wide, " << length;
+    FilterRunWide(wide_src.data() + start, wide.data() + start, length, rows, taps);
+    ASSERT_EQ(plain, wide) << what << " wide, " << length << " x " << rows;
   }
 }
 
