@@ -125,6 +125,40 @@ inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32
 }
 #endif
 
+// Sum and sum of squares of the 8 x 8 block whose top-left pixel is at `block`; both
+// fit 32 bits (64 x 255 x 255 < 2^22).
+#if defined(VANTREL_SSE2)
+using sse2::BlockSums;
+#else
+inline void BlockSums(const uint8_t* block, int32_t& sum, int32_t& squares) {
+  sum = squares = 0;
+  for (int y = 0; y < kBlockSize; ++y) {
+    for (int x = 0; x < kBlockSize; ++x) {
+      const int v = block[y * kCanvasWidth + x];
+      sum += v;
+      squares += v * v;
+    }
+  }
+}
+#endif
+
+// Every canvas pixel g becomes ((g - m) x k >> 13) + target_mean, clamped to 0..255; the
+// gain k of a variance of at least 100 is at most 28 381.
+#if defined(VANTREL_SSE2)
+using sse2::MapContrast;
+#else
+void MapContrast(uint8_t* canvas, int m, int k, int target_mean) {
+  // The new value depends on the old one only: one table of 256 entries.
+  uint8_t map[256];
+  for (int g = 0; g < 256; ++g) {
+    // >> on a negative value is an arithmetic shift (C++20).
+    const int p = ((g - m) * k >> 13) + target_mean;
+    map[g] = static_cast<uint8_t>(std::clamp(p, 0, 255));
+  }
+  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = map[canvas[i]];
+}
+#endif
+
 }  // namespace
 
 int8_t UnitVector(int i, int j) {
@@ -144,41 +178,30 @@ int64_t ContrastGain(int64_t variance) {
 }
 
 void NormaliseContrast(uint8_t* canvas, const ExtractionContext& context) {
-  int64_t histogram[256] = {};
-  int64_t sum = 0;
-  int64_t blocks = 0;
+  // Sum and sum of squares of the foreground pixels. With the mean m truncated to a whole
+  // number, the sum of squared deviations is squares - 2 m sum + n m m exactly.
+  int64_t sum = 0, squares = 0, blocks = 0;
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) {
       if (context.block_mask[r][c] != 0) continue;
       ++blocks;
-      for (int y = 0; y < kBlockSize; ++y) {
-        const uint8_t* row = canvas + (r * kBlockSize + y) * kCanvasWidth + c * kBlockSize;
-        for (int x = 0; x < kBlockSize; ++x) {
-          ++histogram[row[x]];
-          sum += row[x];
-        }
-      }
+      int32_t block_sum = 0, block_squares = 0;
+      BlockSums(canvas + r * kBlockSize * kCanvasWidth + c * kBlockSize, block_sum,
+                block_squares);
+      sum += block_sum;
+      squares += block_squares;
     }
   }
   const int64_t n = 64 * blocks;
   int64_t m = 0, v = 0;
   if (n > 0) {
     m = sum / n;
-    int64_t squares = 0;
-    for (int h = 0; h < 256; ++h) squares += histogram[h] * (h - m) * (h - m);
-    v = squares / n;
+    v = (squares - 2 * m * sum + n * m * m) / n;
   }
   if (v < kContrastMinVariance) return;
 
   const int64_t k = ContrastGain(v);
-  // The new value depends on the old one only: one table of 256 entries.
-  uint8_t map[256];
-  for (int g = 0; g < 256; ++g) {
-    // >> on a negative value is an arithmetic shift (C++20).
-    const int64_t p = ((g - m) * k >> 13) + kContrastMean;
-    map[g] = static_cast<uint8_t>(std::clamp<int64_t>(p, 0, 255));
-  }
-  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = map[canvas[i]];
+  MapContrast(canvas, static_cast<int>(m), static_cast<int>(k), kContrastMean);
 }
 
 DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "reader/extract/filter_run.h"
+#include "reader/extract/orientation.h"
 #include "reader/extract/ridge_filter.h"
 #include "reader/extract/segment.h"
 #include "reader/extract/skeleton.h"
@@ -303,6 +304,45 @@ TEST(FastPath, BlockStatsMatchThePlainSums) {
       BlockStats(canvas.data() + y0 * w + x0, &mean, &variance);
       ASSERT_EQ(mean, m) << x0 << "," << y0;
       ASSERT_EQ(variance, squares >> 6) << x0 << "," << y0;
+    }
+  }
+}
+
+// Contrast normalisation by its plain rule: the histogram of the foreground pixels, the
+// truncated mean, the variance about it, then every pixel through the gain. Grey levels
+// drawn from ranges that give variances below, near and far above 100, and the two
+// extremes alone (the smallest gain), over masks with more background each round.
+TEST(FastPath, ContrastNormalisationMatchesTheHistogramRule) {
+  std::mt19937 rng(17);
+  const int ranges[][2] = {{0, 255}, {100, 140}, {103, 137}, {110, 125}, {0, 1}, {60, 61}};
+  std::uniform_int_distribution<int> percent(0, 99);
+  for (const auto& [low, high] : ranges) {
+    for (int round = 0; round < 3; ++round) {
+      std::uniform_int_distribution<int> grey(low, high);
+      Canvas canvas(kCanvasBytes);
+      for (auto& g : canvas) g = static_cast<uint8_t>(low == 0 && high == 1 ? grey(rng) * 255 : grey(rng));
+      ExtractionContext context{};
+      for (auto& row : context.block_mask) {
+        for (auto& m : row) m = static_cast<uint8_t>(percent(rng) < round * 45 ? 1 : 0);
+      }
+      long histogram[256] = {}, n = 0, sum = 0;
+      for (int i = 0; i < kCanvasBytes; ++i) {
+        if (context.block_mask[i / w / kBlockSize][i % w / kBlockSize] != 0) continue;
+        ++histogram[canvas[i]];
+        ++n;
+        sum += canvas[i];
+      }
+      Canvas expected = canvas;
+      const long m = n > 0 ? sum / n : 0;
+      long squares = 0;
+      for (int h = 0; h < 256; ++h) squares += histogram[h] * (h - m) * (h - m);
+      const long v = n > 0 ? squares / n : 0;
+      if (v >= 100) {
+        const long k = ContrastGain(v);
+        for (auto& g : expected) g = static_cast<uint8_t>(std::clamp(((g - m) * k >> 13) + 120, 0L, 255L));
+      }
+      NormaliseContrast(canvas.data(), context);
+      ASSERT_EQ(canvas, expected) << low << ".." << high << " round " << round << " variance " << v;
     }
   }
 }
