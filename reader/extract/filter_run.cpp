@@ -1,5 +1,5 @@
-// The oriented filters' inner loop: its plain form, the widened band it reads, and the
-// choice of the form.
+// The oriented filters' inner loop: the band it reads, its plain form, and the choice of
+// the form.
 #include "reader/extract/filter_run.h"
 
 #include "reader/cpu/vector_forms.h"
@@ -8,14 +8,14 @@ namespace vantrel::extract {
 
 void WidenBand(const uint8_t* canvas, int block_row, int reach, int16_t* band) {
   constexpr int w = kCanvasWidth;
-  const int base = (block_row * kBlockSize - reach) * w - reach;
-  const int size = (kBlockSize + 2 * reach) * w + 2 * reach;
+  const int base = block_row * kBlockSize * w - BandOrigin(reach);
+  const int size = (kBlockSize + 2 * reach) * w + 2 * (reach + 1);
   const int first = base < 0 ? -base : 0;
   const int end = base + size > kCanvasBytes ? kCanvasBytes - base : size;
   int k = 0;
   for (; k < first; ++k) band[k] = 0;
   for (; k < end; ++k) band[k] = canvas[base + k];
-  for (; k < size; ++k) band[k] = 0;
+  for (; k < kBandPixels; ++k) band[k] = 0;
 }
 
 #if !defined(VANTREL_SSE2)
@@ -39,9 +39,22 @@ void FilterRunBaseline(const int16_t* p, uint8_t* out, int length, int rows,
 }
 #endif
 
-void FilterRun(const int16_t* p, uint8_t* out, int length, int rows, const TapProgram& taps) {
-  static const auto form = cpu::Choose(&FilterRunWide, &FilterRunBaseline);
-  form(p, out, length, rows, taps);
+void FilterBlockRowBaseline(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                            const BlockRun* runs, int count) {
+  int16_t band[kBandPixels];
+  WidenBand(src, block_row, reach, band);
+  const int row0 = block_row * kBlockSize * kCanvasWidth;
+  for (int n = 0; n < count; ++n) {
+    const BlockRun& run = runs[n];
+    FilterRunBaseline(band + BandOrigin(reach) + run.x0, dst + row0 + run.x0, run.length,
+                      kBlockSize, *run.taps);
+  }
+}
+
+void FilterBlockRow(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                    const BlockRun* runs, int count) {
+  static const auto form = cpu::Choose(&FilterBlockRowWide, &FilterBlockRowBaseline);
+  form(src, dst, block_row, reach, runs, count);
 }
 
 bool WideFiltersAvailable() { return cpu::RunsAvx2(); }

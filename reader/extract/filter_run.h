@@ -1,6 +1,7 @@
-// The inner loop of the oriented filters: one run of pixels through one kernel, with the
-// kernel held as tap pairs. Two forms give the same bytes: a baseline that every x86-64
-// (or, without SSE2, any) processor runs, and a wide one for processors with AVX2.
+// The inner loop of the oriented filters: the runs of one block row, each through one
+// kernel held as pairs of neighbouring taps. Two forms give the same bytes: a baseline
+// that every x86-64 (or, without SSE2, any) processor runs, and a wide one for
+// processors with AVX2.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +12,21 @@
 namespace vantrel::extract {
 
 // A kernel as the filters run it: the point-symmetric cells as (offset, coefficient)
-// taps on the flat canvas, each standing for the pixels at +offset and -offset, two taps
-// to a pair, and the centre cell on its own.
+// taps on the flat canvas, each standing for the pixels at +offset and -offset, and the
+// centre cell on its own. Taps go in pairs of neighbours in a kernel row, at offsets o
+// and o + 1, so that a pair reads two neighbouring pixels ahead (o, o + 1) and two
+// behind (-o, -o - 1); a row with an odd count ends in a pair whose second coefficient
+// is 0, and so reads one pixel past the kernel on each side.
 struct TapPair {
-  int32_t first, second;  // canvas offsets, one per tap
+  int32_t first, second;  // canvas offsets of the two taps: second = first + 1
   int32_t coefficients;   // first tap's coefficient in the low 16 bits, second's above
-  // The same offsets in bytes on the 16-bit band, as the vector forms address it:
-  // +first, -first, +second, -second.
-  int32_t bytes[4];
+  // Where the wide form reads the pair, in bytes on its bands of 32-bit pixel pairs:
+  // ahead at +first, behind at -second.
+  int32_t ahead_bytes, behind_bytes;
 };
 struct TapProgram {
-  static constexpr int kMaxPairs = (kEnhanceSide * kEnhanceSide / 2 + 1) / 2;
+  static constexpr int kReach = kEnhanceSide / 2;
+  static constexpr int kMaxPairs = kReach * ((kEnhanceSide + 1) / 2) + (kReach + 1) / 2;
   int pairs = 0;
   TapPair pair[kMaxPairs];
   int16_t middle = 0;
@@ -29,28 +34,22 @@ struct TapProgram {
 
 template <int N>
 TapProgram MakeTaps(const int16_t (&k)[N][N]) {
+  static_assert(N >= 3 && N % 2 == 1, "a kernel has a centre and at least one pair");
   constexpr int R = N / 2;
-  int32_t offset[N * N / 2];
-  int16_t coefficient[N * N / 2];
-  int n = 0;
-  for (int ky = 0; ky <= R; ++ky) {
-    for (int kx = 0; kx < (ky < R ? N : R); ++kx) {
-      offset[n] = (ky - R) * kCanvasWidth + (kx - R);
-      coefficient[n] = k[ky][kx];
-      ++n;
-    }
-  }
   TapProgram program;
-  // An odd count leaves a last tap paired with a zero coefficient on itself.
-  for (int t = 0; t < n; t += 2) {
-    const int u = t + 1 < n ? t + 1 : t;
-    const int16_t second = t + 1 < n ? coefficient[u] : 0;
-    constexpr int b = sizeof(int16_t);
-    program.pair[program.pairs++] = {
-        offset[t], offset[u],
-        static_cast<int32_t>(static_cast<uint16_t>(coefficient[t]) |
-                             (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16)),
-        {b * offset[t], -b * offset[t], b * offset[u], -b * offset[u]}};
+  // Rows above the centre whole, the centre row up to the centre.
+  for (int ky = 0; ky <= R; ++ky) {
+    const int cells = ky < R ? N : R;
+    for (int kx = 0; kx < cells; kx += 2) {
+      const int16_t second = kx + 1 < cells ? k[ky][kx + 1] : 0;
+      const int32_t offset = (ky - R) * kCanvasWidth + (kx - R);
+      constexpr int b = sizeof(int32_t);
+      program.pair[program.pairs++] = {
+          offset, offset + 1,
+          static_cast<int32_t>(static_cast<uint16_t>(k[ky][kx]) |
+                               (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16)),
+          b * offset, -b * (offset + 1)};
+    }
   }
   program.middle = k[R][R];
   return program;
@@ -63,25 +62,42 @@ inline uint8_t ClampFiltered(int sum) {
   return static_cast<uint8_t>(v > 255 ? 255 : v);
 }
 
-// The filters read the canvas widened to 16 bits, one block row at a time: a band of the
-// canvas as one flat array from R rows and R pixels before the block row's first pixel
-// to R rows and R pixels after its last, where R is the kernel's reach (at most 5), so
-// that the offsets of a TapProgram hold in it unchanged. Band pixels that lie before the
-// first or after the last canvas byte are 0.
-inline constexpr int kMaxReach = kEnhanceSide / 2;
-inline constexpr int kBandPixels = (kBlockSize + 2 * kMaxReach) * kCanvasWidth + 2 * kMaxReach;
+// One run of a block row: `length` pixels (a multiple of 8) from column x0 in each of
+// the block row's 8 pixel rows, through one kernel.
+struct BlockRun {
+  int x0, length;
+  const TapProgram* taps;
+};
+
+// Filters the runs of block row `block_row` from src into the same pixels of dst, with
+// kernels of reach R (N = 2 R + 1, R at most 5); window pixels before the first or after
+// the last canvas byte count as 0. Sums are shifted by 9 and clamped to 0..255.
+void FilterBlockRow(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                    const BlockRun* runs, int count);
+
+// The two forms behind FilterBlockRow. The wide one may only run where
+// WideFiltersAvailable().
+void FilterBlockRowBaseline(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                            const BlockRun* runs, int count);
+void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                        const BlockRun* runs, int count);
+bool WideFiltersAvailable();
+
+// Both forms read the block row's band of the canvas widened to 16 bits: one flat array
+// from R rows and R + 1 pixels before the block row's first pixel to R rows and R + 1
+// pixels after its last, so that the offsets of a TapProgram hold in it unchanged. Band
+// pixels before the first or after the last canvas byte are 0, and so are the spare ones
+// past the end, which the wide form's pair building reads.
+inline constexpr int kBandMargin = TapProgram::kReach + 1;
+inline constexpr int kBandPixels =
+    (kBlockSize + 2 * TapProgram::kReach) * kCanvasWidth + 2 * kBandMargin + 32;
+// Index in the band of the block row's first pixel.
+inline int BandOrigin(int reach) { return reach * kCanvasWidth + reach + 1; }
 void WidenBand(const uint8_t* canvas, int block_row, int reach, int16_t* band);
 
-// Filters `rows` rows (up to kBlockSize) of `length` pixels (a multiple of 8) each, rows
-// kCanvasWidth apart: the pixels at p (16-bit) into out. Every kernel window must lie in
-// p's array. Sums are shifted by 9 and clamped to 0..255.
-void FilterRun(const int16_t* p, uint8_t* out, int length, int rows, const TapProgram& taps);
-
-// The two forms behind FilterRun. FilterRunWide may only run where WideFiltersAvailable().
+// The baseline form of one run on the band: `rows` rows (up to kBlockSize) of `length`
+// pixels, rows kCanvasWidth apart, from p (in the band) into out.
 void FilterRunBaseline(const int16_t* p, uint8_t* out, int length, int rows,
                        const TapProgram& taps);
-void FilterRunWide(const int16_t* p, uint8_t* out, int length, int rows,
-                   const TapProgram& taps);
-bool WideFiltersAvailable();
 
 }  // namespace vantrel::extract

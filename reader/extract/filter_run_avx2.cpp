@@ -1,5 +1,5 @@
-// The AVX2 form of the oriented filters' inner loop, held to FilterRunBaseline. Without
-// AVX2 forms in the build the baseline form stands in.
+// The AVX2 form of the oriented filters' inner loop, held to FilterBlockRowBaseline.
+// Without AVX2 forms in the build the baseline form stands in.
 #include "reader/cpu/vector_forms.h"
 #include "reader/extract/filter_run.h"
 
@@ -12,119 +12,116 @@ namespace vantrel::extract {
 #if defined(VANTREL_AVX2_FORMS)
 namespace {
 
-// Groups of pixels worked at once, one to a row, so that each tap pair's coefficient and
-// offsets are fetched once for all of them: three take 6 of the 16 registers for their
-// sums and leave the rest for the work, so no sum is spilled to the stack (checked in
-// the generated code; 8 registers on a 32-bit build take one group).
-#if defined(__x86_64__)
-constexpr int kGroups = 3;
-#else
-constexpr int kGroups = 1;
-#endif
-
-// The two widths one kernel is written for: 16 pixels to a 256-bit register, and 8 to a
-// 128-bit one for the last 8 pixels of a run whose length is not a multiple of 16. The
-// 16-bit interleave and the 32-to-16-bit pack both work within 128-bit halves, so the
-// sums come back in pixel order; only the final byte pack needs its halves brought
-// together.
-struct Sixteen {
-  using V = __m256i;
-  static constexpr int kPixels = 16;
-  VANTREL_AVX2_TARGET static V Load(const char* q) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-  }
-  VANTREL_AVX2_TARGET static V Zero() { return _mm256_setzero_si256(); }
-  VANTREL_AVX2_TARGET static V Broadcast(int32_t v) { return _mm256_set1_epi32(v); }
-  VANTREL_AVX2_TARGET static V Add16(V a, V b) { return _mm256_add_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V Add32(V a, V b) { return _mm256_add_epi32(a, b); }
-  VANTREL_AVX2_TARGET static V Low(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V High(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V MulAdd(V a, V b) { return _mm256_madd_epi16(a, b); }
-  VANTREL_AVX2_TARGET static void Store(uint8_t* out, V lo, V hi) {
-    const V words = _mm256_packs_epi32(_mm256_srai_epi32(lo, 9), _mm256_srai_epi32(hi, 9));
-    const V bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-  }
-};
-struct Eight {
-  using V = __m128i;
-  static constexpr int kPixels = 8;
-  VANTREL_AVX2_TARGET static V Load(const char* q) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-  }
-  VANTREL_AVX2_TARGET static V Zero() { return _mm_setzero_si128(); }
-  VANTREL_AVX2_TARGET static V Broadcast(int32_t v) { return _mm_set1_epi32(v); }
-  VANTREL_AVX2_TARGET static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V Add32(V a, V b) { return _mm_add_epi32(a, b); }
-  VANTREL_AVX2_TARGET static V Low(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V High(V a, V b) { return _mm_unpackhi_epi16(a, b); }
-  VANTREL_AVX2_TARGET static V MulAdd(V a, V b) { return _mm_madd_epi16(a, b); }
-  VANTREL_AVX2_TARGET static void Store(uint8_t* out, V lo, V hi) {
-    const V words = _mm_packs_epi32(_mm_srai_epi32(lo, 9), _mm_srai_epi32(hi, 9));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
-  }
+// The band as the wide form reads it: at every band position k the neighbouring pixels
+// as the two 16-bit halves of a 32-bit lane, (p[k], p[k + 1]) ahead and (p[k + 1], p[k])
+// behind. A tap pair at offsets o, o + 1 then takes, for 8 pixels at once, ahead at
+// i + o plus behind at i - o - 1: the pair sums (p[i+o] + p[i-o], p[i+o+1] + p[i-o-1])
+// side by side, which one multiply-add turns into c1 x s1 + c2 x s2 per pixel, already
+// in pixel order. 2 x 4 x 4652 bytes, on the stack.
+struct PairBand {
+  int32_t ahead[kBandPixels];
+  int32_t behind[kBandPixels];
 };
 
-// G groups of X::kPixels pixels, group g kCanvasWidth x g after p: per tap pair, the two
-// taps' pair sums (0..510) interleaved as 16-bit lanes, so that one multiply-add gives
-// c1 x s1 + c2 x s2 per pixel. A sum of 0 or less gives 0 through the unsigned pack.
-template <typename X, int G>
-VANTREL_AVX2_TARGET inline void FilterGroups(const int16_t* p, uint8_t* out,
-                                             const TapProgram& taps) {
-  using V = typename X::V;
-  constexpr int row = kCanvasWidth * sizeof(int16_t);  // bytes from one group to the next
-  const char* q = reinterpret_cast<const char*>(p);
-  const V middle = X::Broadcast(static_cast<uint16_t>(taps.middle));
-  V lo[G], hi[G];
-  for (int g = 0; g < G; ++g) {
-    const V centre = X::Load(q + g * row);
-    lo[g] = X::MulAdd(X::Low(centre, X::Zero()), middle);
-    hi[g] = X::MulAdd(X::High(centre, X::Zero()), middle);
-  }
-  for (const TapPair* pair = taps.pair; pair != taps.pair + taps.pairs; ++pair) {
-    const V c = X::Broadcast(pair->coefficients);
-    const char* a1 = q + pair->bytes[0];
-    const char* b1 = q + pair->bytes[1];
-    const char* a2 = q + pair->bytes[2];
-    const char* b2 = q + pair->bytes[3];
-    for (int g = 0; g < G; ++g) {
-      const V s1 = X::Add16(X::Load(a1 + g * row), X::Load(b1 + g * row));
-      const V s2 = X::Add16(X::Load(a2 + g * row), X::Load(b2 + g * row));
-      lo[g] = X::Add32(X::MulAdd(X::Low(s1, s2), c), lo[g]);
-      hi[g] = X::Add32(X::MulAdd(X::High(s1, s2), c), hi[g]);
-    }
-  }
-  for (int g = 0; g < G; ++g) X::Store(out + g * kCanvasWidth, lo[g], hi[g]);
+VANTREL_AVX2_TARGET inline __m256i Load(const void* q) {
+  return _mm256_loadu_si256(static_cast<const __m256i*>(q));
+}
+VANTREL_AVX2_TARGET inline void Store(int32_t* q, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), v);
 }
 
-// Every row of one column of groups X::kPixels wide.
-template <typename X>
-VANTREL_AVX2_TARGET inline void FilterColumn(const int16_t* p, uint8_t* out, int rows,
-                                             const TapProgram& taps) {
-  constexpr int w = kCanvasWidth;
-  int y = 0;
-  for (; y + kGroups <= rows; y += kGroups) FilterGroups<X, kGroups>(p + y * w, out + y * w, taps);
-  if (kGroups > 2 && y + 2 <= rows) {
-    FilterGroups<X, 2>(p + y * w, out + y * w, taps);
-    y += 2;
+VANTREL_AVX2_TARGET void BuildPairs(const int16_t* band, int size, PairBand& pairs) {
+  // The 16-bit interleaves work within 128-bit halves; the two lane swaps put the
+  // positions back in order. Reads reach 16 pixels past the last position, within the
+  // band's spare pixels.
+  for (int k = 0; k < size; k += 16) {
+    const __m256i a = Load(band + k), b = Load(band + k + 1);
+    const __m256i lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
+    Store(pairs.ahead + k, _mm256_permute2x128_si256(lo, hi, 0x20));
+    Store(pairs.ahead + k + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
+    const __m256i rlo = _mm256_unpacklo_epi16(b, a), rhi = _mm256_unpackhi_epi16(b, a);
+    Store(pairs.behind + k, _mm256_permute2x128_si256(rlo, rhi, 0x20));
+    Store(pairs.behind + k + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
   }
-  for (; y < rows; ++y) FilterGroups<X, 1>(p + y * w, out + y * w, taps);
+}
+
+// Groups of 8 pixels worked at once, one to a row, so that each tap pair's coefficient
+// and offsets are fetched once for all of them: the 8 rows of a block row take 8 of the
+// 16 registers for their sums and leave the rest for the work, so no sum is spilled to
+// the stack (checked in the generated code). A 32-bit build has 8 registers: 2 groups.
+#if defined(__x86_64__)
+constexpr int kGroups = kBlockSize;
+#else
+constexpr int kGroups = 2;
+#endif
+
+// Shift by 9 and clamp to 0..255 (ClampFiltered) for the sums of two rows' groups, stored
+// to out_a and out_b: a sum of 0 or less gives 0 through the unsigned pack. The packs
+// work within 128-bit halves; one lane permutation brings each row's 8 words together.
+VANTREL_AVX2_TARGET inline void StoreTwo(__m256i a, __m256i b, uint8_t* out_a, uint8_t* out_b) {
+  const __m256i words = _mm256_permute4x64_epi64(
+      _mm256_packs_epi32(_mm256_srai_epi32(a, 9), _mm256_srai_epi32(b, 9)), 0xD8);
+  const __m256i bytes = _mm256_packus_epi16(words, words);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out_a), _mm256_castsi256_si128(bytes));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out_b), _mm256_extracti128_si256(bytes, 1));
+}
+
+// G groups of 8 pixels, group g kCanvasWidth x g after band position `at`.
+template <int G>
+VANTREL_AVX2_TARGET inline void FilterGroups(const PairBand& band, int at, uint8_t* out,
+                                             const TapProgram& taps) {
+  static_assert(G % 2 == 0, "groups are stored two at a time");
+  constexpr int row = kCanvasWidth * sizeof(int32_t);  // bytes from one group to the next
+  const char* ahead = reinterpret_cast<const char*>(band.ahead + at);
+  const char* behind = reinterpret_cast<const char*>(band.behind + at);
+  // The centre: (p[i], p[i + 1]) times (middle, 0).
+  const __m256i middle = _mm256_set1_epi32(static_cast<uint16_t>(taps.middle));
+  __m256i acc[G];
+  for (int g = 0; g < G; ++g) acc[g] = _mm256_madd_epi16(Load(ahead + g * row), middle);
+  // Every program has a pair (MakeTaps), so the loop runs at least once. Each sum is
+  // added to in place: left to itself the compiler adds into the product's register and
+  // copies the result back, a copy per sum and pair, and spills one of the eight.
+  const TapPair* pair = taps.pair;
+  do {
+    const __m256i c = _mm256_set1_epi32(pair->coefficients);
+    const char* a = ahead + pair->ahead_bytes;
+    const char* b = behind + pair->behind_bytes;
+    for (int g = 0; g < G; ++g) {
+      const __m256i sums = _mm256_add_epi16(Load(a + g * row), Load(b + g * row));
+      const __m256i products = _mm256_madd_epi16(sums, c);
+      asm("vpaddd %1, %0, %0" : "+x"(acc[g]) : "x"(products));
+    }
+  } while (++pair != taps.pair + taps.pairs);
+  for (int g = 0; g < G; g += 2) {
+    StoreTwo(acc[g], acc[g + 1], out + g * kCanvasWidth, out + (g + 1) * kCanvasWidth);
+  }
 }
 
 }  // namespace
 
-VANTREL_AVX2_TARGET void FilterRunWide(const int16_t* p, uint8_t* out, int length, int rows,
-                                       const TapProgram& taps) {
-  int x = 0;
-  for (; x + 16 <= length; x += 16) FilterColumn<Sixteen>(p + x, out + x, rows, taps);
-  if (x < length) FilterColumn<Eight>(p + x, out + x, rows, taps);
+VANTREL_AVX2_TARGET void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row,
+                                            int reach, const BlockRun* runs, int count) {
+  int16_t band[kBandPixels];
+  WidenBand(src, block_row, reach, band);
+  PairBand pairs;
+  BuildPairs(band, (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1), pairs);
+  const int row0 = block_row * kBlockSize * kCanvasWidth;
+  for (int n = 0; n < count; ++n) {
+    const BlockRun& run = runs[n];
+    for (int x = run.x0; x < run.x0 + run.length; x += 8) {
+      for (int y = 0; y < kBlockSize; y += kGroups) {
+        FilterGroups<kGroups>(pairs, BandOrigin(reach) + y * kCanvasWidth + x,
+                              dst + row0 + y * kCanvasWidth + x, *run.taps);
+      }
+    }
+  }
   _mm256_zeroupper();
 }
 
 #else
-void FilterRunWide(const int16_t* p, uint8_t* out, int length, int rows,
-                   const TapProgram& taps) {
-  FilterRunBaseline(p, out, length, rows, taps);
+void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                        const BlockRun* runs, int count) {
+  FilterBlockRowBaseline(src, dst, block_row, reach, runs, count);
 }
 #endif
 

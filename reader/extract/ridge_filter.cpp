@@ -202,13 +202,13 @@ struct OrientedKernel {
 // Applies an N x N kernel chosen per block to every pixel, the window taken on the
 // canvas as one flat array; window pixels before the first or after the last canvas
 // byte count as 0. Blocks of code 0 are copied. Each block row is worked in runs of
-// neighbouring blocks that share a kernel, which gives the inner loops some length, from
-// the block row's band of the canvas widened to 16 bits once.
+// neighbouring blocks that share a kernel, which gives the inner loops some length, all
+// from one band of the canvas around the block row, widened once.
 template <int N, typename KernelOf>
 void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& context,
                     KernelOf kernel_of) {
   constexpr int R = N / 2;
-  static_assert(R <= kMaxReach);
+  static_assert(R <= TapProgram::kReach);
   constexpr int w = kCanvasWidth;
   OrientedKernel<N> kernels[kBlockRows][kBlockColumns];
   for (int r = 0; r < kBlockRows; ++r) {
@@ -217,27 +217,25 @@ void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& c
       kernels[r][c] = code == 0 ? OrientedKernel<N>{nullptr, nullptr} : kernel_of(r, c, code);
     }
   }
-  int16_t band[kBandPixels];
   for (int r = 0; r < kBlockRows; ++r) {
-    bool widened = false;
+    BlockRun runs[kBlockColumns];
+    int count = 0;
     for (int c0 = 0; c0 < kBlockColumns;) {
       const OrientedKernel<N> k = kernels[r][c0];
       int c1 = c0 + 1;
       while (c1 < kBlockColumns && kernels[r][c1].cells == k.cells) ++c1;
       const int x0 = c0 * kBlockSize;
-      const int i0 = r * kBlockSize * w + x0;
       const int length = (c1 - c0) * kBlockSize;
       c0 = c1;
-      if (k.cells == nullptr) {
-        for (int y = 0; y < kBlockSize; ++y) {
-          std::memcpy(dst + i0 + y * w, src + i0 + y * w, static_cast<size_t>(length));
-        }
+      if (k.cells != nullptr) {
+        runs[count++] = {x0, length, k.taps};
         continue;
       }
-      if (!widened) WidenBand(src, r, R, band);
-      widened = true;
-      FilterRun(band + R * w + R + x0, dst + i0, length, kBlockSize, *k.taps);
+      for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
+        std::memcpy(dst + y * w + x0, src + y * w + x0, static_cast<size_t>(length));
+      }
     }
+    if (count > 0) FilterBlockRow(src, dst, r, R, runs, count);
   }
 }
 

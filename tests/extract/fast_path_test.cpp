@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -347,32 +348,37 @@ TEST(FastPath, ContrastNormalisationMatchesTheHistogramRule) {
   }
 }
 
-// Both forms of the run filter, called directly on the canvas widened to 16 bits, on
-// every kernel and on runs whose lengths and row counts reach each of their steps
-// (16 and 8 pixels across, groups of rows and single rows down).
+// Both forms of the block-row filter, called directly, on every kernel: runs of every
+// length step (8, 16, 24 pixels and longer) from the first to the last column, in the
+// first, second, a middle and the last block row, where windows reach past the canvas.
 template <int N>
 void CheckRuns(const Canvas& src, const int16_t (&cells)[N][N], const char* what) {
   const TapProgram taps = MakeTaps(cells);
   constexpr int r = N / 2;
-  const std::vector<int16_t> wide_src(src.begin(), src.end());
-  const int runs[][2] = {{8, 8}, {16, 1}, {24, 8}, {40, 5}, {72, 3}, {232, 8}, {8, 7}, {24, 2}};
-  for (const auto& [length, rows] : runs) {
-    const int start = 12 * w + 16;  // every window of the run lies on the canvas
+  const BlockRun runs[] = {{0, 8, &taps},     {8, 16, &taps},   {24, 24, &taps},
+                           {56, 40, &taps},   {104, 72, &taps}, {184, 8, &taps},
+                           {200, 56, &taps}};
+  for (int block_row : {0, 1, 17, kBlockRows - 1}) {
     Canvas plain(kCanvasBytes, 0), baseline(kCanvasBytes, 0), wide(kCanvasBytes, 0);
-    for (int y = 0; y < rows; ++y) {
-      for (int i = start + y * w; i < start + y * w + length; ++i) {
-        long sum = 0;
-        for (int ky = 0; ky < N; ++ky) {
-          for (int kx = 0; kx < N; ++kx) sum += cells[ky][kx] * src[i + (ky - r) * w + kx - r];
+    for (const BlockRun& run : runs) {
+      for (int y = block_row * kBlockSize; y < (block_row + 1) * kBlockSize; ++y) {
+        for (int i = y * w + run.x0; i < y * w + run.x0 + run.length; ++i) {
+          long sum = 0;
+          for (int ky = 0; ky < N; ++ky) {
+            for (int kx = 0; kx < N; ++kx) {
+              const int at = i + (ky - r) * w + kx - r;
+              if (at >= 0 && at < kCanvasBytes) sum += cells[ky][kx] * src[at];
+            }
+          }
+          plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
         }
-        plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
       }
     }
-    FilterRunBaseline(wide_src.data() + start, baseline.data() + start, length, rows, taps);
-    ASSERT_EQ(plain, baseline) << what << " baseline, " << length << " x " << rows;
+    FilterBlockRowBaseline(src.data(), baseline.data(), block_row, r, runs, std::size(runs));
+    ASSERT_EQ(plain, baseline) << what << " baseline, block row " << block_row;
     if (!WideFiltersAvailable()) continue;
-    FilterRunWide(wide_src.data() + start, wide.data() + start, length, rows, taps);
-    ASSERT_EQ(plain, wide) << what << " wide, " << length << " x " << rows;
+    FilterBlockRowWide(src.data(), wide.data(), block_row, r, runs, std::size(runs));
+    ASSERT_EQ(plain, wide) << what << " wide, block row " << block_row;
   }
 }
 
