@@ -30,18 +30,40 @@ VANTREL_AVX2_TARGET inline void Store(int32_t* q, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), v);
 }
 
-VANTREL_AVX2_TARGET void BuildPairs(const int16_t* band, int size, PairBand& pairs) {
-  // The 16-bit interleaves work within 128-bit halves; the two lane swaps put the
-  // positions back in order. Reads reach 16 pixels past the last position, within the
-  // band's spare pixels.
+// 16 positions of the pair bands from their pixels a (p[k..k+15]) and b (p[k+1..k+16]).
+// The 16-bit interleaves work within 128-bit halves; the two lane swaps put the
+// positions back in order.
+VANTREL_AVX2_TARGET inline void StorePairs(__m256i a, __m256i b, int32_t* ahead, int32_t* behind) {
+  const __m256i lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
+  Store(ahead, _mm256_permute2x128_si256(lo, hi, 0x20));
+  Store(ahead + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
+  const __m256i rlo = _mm256_unpacklo_epi16(b, a), rhi = _mm256_unpackhi_epi16(b, a);
+  Store(behind, _mm256_permute2x128_si256(rlo, rhi, 0x20));
+  Store(behind + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
+}
+
+VANTREL_AVX2_TARGET inline __m256i Widen16(const uint8_t* q) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// The pair bands of block row `block_row`. Reads reach 16 pixels past the last position:
+// the canvas itself where the band and those lie on it (every block row but the first
+// and the last), else the widened band with its zero pixels and spare ones.
+VANTREL_AVX2_TARGET void BuildPairs(const uint8_t* canvas, int block_row, int reach,
+                                    PairBand& pairs) {
+  const int base = block_row * kBlockSize * kCanvasWidth - BandOrigin(reach);
+  const int size = (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1);
+  if (base >= 0 && base + size + 32 <= kCanvasBytes) {
+    const uint8_t* p = canvas + base;
+    for (int k = 0; k < size; k += 16) {
+      StorePairs(Widen16(p + k), Widen16(p + k + 1), pairs.ahead + k, pairs.behind + k);
+    }
+    return;
+  }
+  int16_t band[kBandPixels];
+  WidenBand(canvas, block_row, reach, band);
   for (int k = 0; k < size; k += 16) {
-    const __m256i a = Load(band + k), b = Load(band + k + 1);
-    const __m256i lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
-    Store(pairs.ahead + k, _mm256_permute2x128_si256(lo, hi, 0x20));
-    Store(pairs.ahead + k + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
-    const __m256i rlo = _mm256_unpacklo_epi16(b, a), rhi = _mm256_unpackhi_epi16(b, a);
-    Store(pairs.behind + k, _mm256_permute2x128_si256(rlo, rhi, 0x20));
-    Store(pairs.behind + k + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
+    StorePairs(Load(band + k), Load(band + k + 1), pairs.ahead + k, pairs.behind + k);
   }
 }
 
@@ -101,10 +123,8 @@ VANTREL_AVX2_TARGET inline void FilterGroups(const PairBand& band, int at, uint8
 
 VANTREL_AVX2_TARGET void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row,
                                             int reach, const BlockRun* runs, int count) {
-  int16_t band[kBandPixels];
-  WidenBand(src, block_row, reach, band);
   PairBand pairs;
-  BuildPairs(band, (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1), pairs);
+  BuildPairs(src, block_row, reach, pairs);
   const int row0 = block_row * kBlockSize * kCanvasWidth;
   for (int n = 0; n < count; ++n) {
     const BlockRun& run = runs[n];
