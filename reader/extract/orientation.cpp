@@ -247,18 +247,33 @@ int QuantiseDirection(int u, int w) {
   return code;
 }
 
+void RowGradientSumsBaseline(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                             GradientRow& sums) {
+  for (int c = 1; c <= 30; ++c) {
+    if (mask_row[c] != 0) continue;
+    GradientSums(canvas + block_row * kBlockSize * kCanvasWidth + c * kBlockSize, sums.gxx[c],
+                 sums.gyy[c], sums.gxy[c]);
+  }
+}
+
+void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                     GradientRow& sums) {
+  static const auto form = cpu::Choose(&RowGradientSumsWide, &RowGradientSumsBaseline);
+  form(canvas, block_row, mask_row, sums);
+}
+
 void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   const auto& mask = context.block_mask;
   int8_t u_raw[kBlockRows][kBlockColumns] = {};
   int8_t w_raw[kBlockRows][kBlockColumns] = {};
 
   for (int r = 1; r <= 34; ++r) {
+    GradientRow sums;
+    RowGradientSums(canvas, r, mask[r], sums);
     for (int c = 1; c <= 30; ++c) {
       if (mask[r][c] != 0) continue;
-      int32_t gxx = 0, gyy = 0, gxy = 0;
-      GradientSums(canvas + r * kBlockSize * kCanvasWidth + c * kBlockSize, gxx, gyy, gxy);
-      const int32_t a_sum = gxx - gyy;
-      const int32_t c_sum = gxy;
+      const int32_t a_sum = sums.gxx[c] - sums.gyy[c];
+      const int32_t c_sum = sums.gxy[c];
       const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
       u_raw[r][c] = static_cast<int8_t>(d.u);
       w_raw[r][c] = static_cast<int8_t>(d.w);

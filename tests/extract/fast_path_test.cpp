@@ -348,6 +348,49 @@ TEST(FastPath, ContrastNormalisationMatchesTheHistogramRule) {
   }
 }
 
+// Both forms of the block gradient sums against the 3 x 3 Sobel sums written out, on
+// every measured block row of a random canvas with random background blocks, which
+// must keep what they held.
+TEST(FastPath, GradientSumsMatchTheSobelSums) {
+  std::mt19937 rng(23);
+  const Canvas canvas = RandomGrey(rng);
+  std::uniform_int_distribution<int> percent(0, 99);
+  static constexpr int32_t kUntouched = -7;
+  for (int r = 1; r <= 34; ++r) {
+    uint8_t mask[kBlockColumns];
+    for (auto& m : mask) m = static_cast<uint8_t>(percent(rng) < 30 ? 1 : 0);
+    auto untouched = [](GradientRow& g) {
+      for (auto* sums : {&g.gxx, &g.gyy, &g.gxy}) std::fill(std::begin(*sums), std::end(*sums), kUntouched);
+    };
+    GradientRow expected;
+    untouched(expected);
+    for (int c = 1; c <= 30; ++c) {
+      if (mask[c] != 0) continue;
+      expected.gxx[c] = expected.gyy[c] = expected.gxy[c] = 0;
+      for (int y = 8 * r; y < 8 * r + 8; ++y) {
+        for (int x = 8 * c; x < 8 * c + 8; ++x) {
+          auto at = [&](int dx, int dy) { return int{canvas[(y + dy) * w + x + dx]}; };
+          const int gx = at(1, -1) + 2 * at(1, 0) + at(1, 1) - at(-1, -1) - 2 * at(-1, 0) - at(-1, 1);
+          const int gy = at(-1, 1) + 2 * at(0, 1) + at(1, 1) - at(-1, -1) - 2 * at(0, -1) - at(1, -1);
+          expected.gxx[c] += gx * gx;
+          expected.gyy[c] += gy * gy;
+          expected.gxy[c] += gx * gy;
+        }
+      }
+    }
+    for (auto form : {&RowGradientSumsBaseline, &RowGradientSumsWide}) {
+      if (form == &RowGradientSumsWide && !WideFiltersAvailable()) continue;
+      GradientRow sums;
+      untouched(sums);
+      form(canvas.data(), r, mask, sums);
+      const char* which = form == &RowGradientSumsWide ? " wide" : " baseline";
+      ASSERT_TRUE(std::equal(std::begin(sums.gxx), std::end(sums.gxx), expected.gxx)) << r << which;
+      ASSERT_TRUE(std::equal(std::begin(sums.gyy), std::end(sums.gyy), expected.gyy)) << r << which;
+      ASSERT_TRUE(std::equal(std::begin(sums.gxy), std::end(sums.gxy), expected.gxy)) << r << which;
+    }
+  }
+}
+
 // Both forms of the block-row filter, called directly, on every kernel: runs of every
 // length step (8, 16, 24 pixels and longer) from the first to the last column, in the
 // first, second, a middle and the last block row, where windows reach past the canvas.
