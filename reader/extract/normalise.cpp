@@ -5,18 +5,13 @@
 #include "reader/cpu/vector_forms.h"
 #include "reader/extract/extract_context.h"
 #include "reader/extract/normalise_sse2.h"
+#include "reader/extract/resample_across.h"
 
 namespace vantrel::extract {
 
 namespace {
 
 constexpr uint8_t kCanvasFill = 10;
-
-// One axis of the bilinear case: the two source indices and their percent weights.
-struct AxisStep {
-  int i0, i1;
-  int w0, w1;
-};
 
 AxisStep StepFor(int out, int src_size, int dst_size) {
   // 64 bits: out x src_size x 100 overflows 32 bits for large images.
@@ -55,7 +50,6 @@ void BlendRows(const int16_t* top, const int16_t* bottom, int w0, int w1, uint8_
 // first: each source row is blended across once, into one of two rows kept, and every
 // output row is the weighted sum of two such rows. The same integers result. The
 // across-blends stay below 25 600 and fit 16 bits.
-constexpr int kMaxBlendColumns = 1024;
 
 void ResampleBilinear(int src_width, int src_height, const uint8_t* src, int dst_width,
                       int dst_height, uint8_t* dst, size_t stride) {
@@ -63,6 +57,8 @@ void ResampleBilinear(int src_width, int src_height, const uint8_t* src, int dst
   for (int x = 0; x < dst_width; ++x) columns[x] = StepFor(x, src_width, dst_width);
   alignas(16) int16_t across[2][kMaxBlendColumns];
   int row_of[2] = {-1, -1};
+  AcrossPlan plan;
+  const bool wide = PlanAcross(columns, dst_width, src_width, plan);
   // The across-blend of source row i, kept in the slot that does not hold row `keep`.
   auto across_row = [&](int i, int keep) -> const int16_t* {
     for (int slot = 0; slot < 2; ++slot) {
@@ -70,9 +66,10 @@ void ResampleBilinear(int src_width, int src_height, const uint8_t* src, int dst
     }
     const int slot = row_of[0] == keep ? 1 : 0;
     const uint8_t* r = src + static_cast<size_t>(i) * src_width;
-    for (int x = 0; x < dst_width; ++x) {
-      const AxisStep& sx = columns[x];
-      across[slot][x] = static_cast<int16_t>(sx.w0 * r[sx.i0] + sx.w1 * r[sx.i1]);
+    if (wide) {
+      BlendAcrossWide(r, plan, across[slot]);
+    } else {
+      BlendAcross(r, columns, dst_width, across[slot]);
     }
     row_of[slot] = i;
     return across[slot];
@@ -86,6 +83,13 @@ void ResampleBilinear(int src_width, int src_height, const uint8_t* src, int dst
 }
 
 }  // namespace
+
+void BlendAcross(const uint8_t* r, const AxisStep* columns, int n, int16_t* out) {
+  for (int x = 0; x < n; ++x) {
+    const AxisStep& sx = columns[x];
+    out[x] = static_cast<int16_t>(sx.w0 * r[sx.i0] + sx.w1 * r[sx.i1]);
+  }
+}
 
 void Resample(int src_width, int src_height, const uint8_t* src, int dst_width,
               int dst_height, uint8_t* dst) {
