@@ -4,13 +4,16 @@
 #include "reader/extract/filter_run.h"
 
 #if defined(VANTREL_AVX2_FORMS)
-#include <immintrin.h>
+#include "reader/extract/avx2_loads.h"
 #endif
 
 namespace vantrel::extract {
 
 #if defined(VANTREL_AVX2_FORMS)
 namespace {
+
+using avx2::Load;
+using avx2::Widen16;
 
 // The band as the wide form reads it: at every band position k the neighbouring pixels
 // as the two 16-bit halves of a 32-bit lane, (p[k], p[k + 1]) ahead and (p[k + 1], p[k])
@@ -23,9 +26,6 @@ struct PairBand {
   int32_t behind[kBandPixels];
 };
 
-VANTREL_AVX2_TARGET inline __m256i Load(const void* q) {
-  return _mm256_loadu_si256(static_cast<const __m256i*>(q));
-}
 VANTREL_AVX2_TARGET inline void Store(int32_t* q, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), v);
 }
@@ -40,10 +40,6 @@ VANTREL_AVX2_TARGET inline void StorePairs(__m256i a, __m256i b, int32_t* ahead,
   const __m256i rlo = _mm256_unpacklo_epi16(b, a), rhi = _mm256_unpackhi_epi16(b, a);
   Store(behind, _mm256_permute2x128_si256(rlo, rhi, 0x20));
   Store(behind + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
-}
-
-VANTREL_AVX2_TARGET inline __m256i Widen16(const uint8_t* q) {
-  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
 }
 
 // The pair bands of block row `block_row`. Reads reach 16 pixels past the last position:

@@ -4,7 +4,7 @@
 #include "reader/extract/orientation.h"
 
 #if defined(VANTREL_AVX2_FORMS)
-#include <immintrin.h>
+#include "reader/extract/avx2_loads.h"
 #endif
 
 namespace vantrel::extract {
@@ -12,9 +12,7 @@ namespace vantrel::extract {
 #if defined(VANTREL_AVX2_FORMS)
 namespace {
 
-VANTREL_AVX2_TARGET inline __m256i Widen16(const uint8_t* q) {
-  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
-}
+using avx2::Widen16;
 
 // H = left + 2 centre + right and D = right - left for the 16 pixels at q.
 VANTREL_AVX2_TARGET inline void HorizontalTerms(const uint8_t* q, __m256i& h, __m256i& d) {

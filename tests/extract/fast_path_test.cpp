@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "reader/cpu/vector_forms.h"
 #include "reader/extract/filter_run.h"
 #include "reader/extract/orientation.h"
 #include "reader/extract/ridge_filter.h"
@@ -254,30 +255,35 @@ TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
              });
 }
 
-// The pre-filter in 16-bit lanes with its division by multiplication, against the 5 x 5
-// weighted mean in plain integers; all-255 areas give the largest sums.
+// The pre-filter in 16-bit lanes with its division by multiplication, whole and in each
+// row form, against the 5 x 5 weighted mean in plain integers; all-255 areas give the
+// largest sums.
 TEST(FastPath, PreFilterMatchesThePlainWeightedMean) {
   std::mt19937 rng(5);
   for (int round = 0; round < 2; ++round) {
     Canvas src = RandomGrey(rng);
     if (round == 1) std::fill(src.begin() + 20 * w, src.begin() + 60 * w, 255);
+    constexpr int kWeight[5] = {1, 2, 4, 2, 1};
+    Canvas expected = src;
+    for (int y = 2; y < kCanvasHeight - 2; ++y) {
+      for (int x = 2; x < w - 2; ++x) {
+        int sum = 0;
+        for (int dy = -2; dy <= 2; ++dy) {
+          for (int dx = -2; dx <= 2; ++dx) {
+            sum += kWeight[dy + 2] * kWeight[dx + 2] * src[(y + dy) * w + x + dx];
+          }
+        }
+        expected[y * w + x] = static_cast<uint8_t>(sum / 100);
+      }
+    }
     Canvas fast(kCanvasBytes, 0);
     PreFilter(src.data(), fast.data());
-    constexpr int kWeight[5] = {1, 2, 4, 2, 1};
-    for (int y = 0; y < kCanvasHeight; ++y) {
-      for (int x = 0; x < w; ++x) {
-        int expected = src[y * w + x];
-        if (y >= 2 && y < kCanvasHeight - 2 && x >= 2 && x < w - 2) {
-          int sum = 0;
-          for (int dy = -2; dy <= 2; ++dy) {
-            for (int dx = -2; dx <= 2; ++dx) {
-              sum += kWeight[dy + 2] * kWeight[dx + 2] * src[(y + dy) * w + x + dx];
-            }
-          }
-          expected = sum / 100;
-        }
-        ASSERT_EQ(fast[y * w + x], expected) << x << "," << y << " round " << round;
-      }
+    ASSERT_EQ(fast, expected) << "round " << round;
+    for (auto form : {&PreFilterRowBaseline, &PreFilterRowWide}) {
+      if (form == &PreFilterRowWide && !cpu::RunsAvx2()) continue;
+      Canvas rows = src;
+      for (int y = 2; y < kCanvasHeight - 2; ++y) form(src.data() + y * w, rows.data() + y * w);
+      ASSERT_EQ(rows, expected) << "round " << round << (form == &PreFilterRowWide ? " wide" : "");
     }
   }
 }
@@ -379,7 +385,7 @@ TEST(FastPath, GradientSumsMatchTheSobelSums) {
       }
     }
     for (auto form : {&RowGradientSumsBaseline, &RowGradientSumsWide}) {
-      if (form == &RowGradientSumsWide && !WideFiltersAvailable()) continue;
+      if (form == &RowGradientSumsWide && !cpu::RunsAvx2()) continue;
       GradientRow sums;
       untouched(sums);
       form(canvas.data(), r, mask, sums);
