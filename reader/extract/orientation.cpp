@@ -11,7 +11,7 @@
 
 namespace vantrel::extract {
 
-using record::AngleOf;
+using record::AngleOfShort;
 
 namespace {
 
@@ -240,8 +240,9 @@ int QuantiseDirection(int u, int w) {
   }
   int code = sector + 1;
   if (u != 0 && w != 0) {
-    // T[|u|][|w|] of the degree table; both are 1..127 here.
-    const int t = AngleOf(w < 0 ? -w : w, u < 0 ? -u : u);
+    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
+    // without rescaling.
+    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
     if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
   }
   return code;

@@ -137,6 +137,11 @@ void PlaceRotated(const int16_t (&base)[N][N], int code, int16_t (&out)[N][N]) {
   out[R][R] = base[R][R];
 }
 
+// The farthest a ridge signature sample can lie from its centre along either axis: a
+// sample is at most 8 along and 16 across, so within hypot(8, 16) < 18 of it, and
+// rounding adds at most a half.
+constexpr int kMaxSignatureReach = 18;
+
 struct FilterTables {
   SmoothingKernel smooth[kDirectionCodes];
   EnhancementKernel enhance[kPeriodClasses][kDirectionCodes];
@@ -353,13 +358,18 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
           signature[p] = sum / kSignatureSamples;
         }
       } else {
+        // Samples off the canvas take the nearest edge pixel: the clamped rows and
+        // columns within reach of the centre, worked out once for the cell.
+        int row_at[2 * kMaxSignatureReach + 1], column_at[2 * kMaxSignatureReach + 1];
+        for (int d = -reach; d <= reach; ++d) {
+          row_at[d + reach] = std::clamp(cy + d, 0, kCanvasHeight - 1) * kCanvasWidth;
+          column_at[d + reach] = std::clamp(cx + d, 0, kCanvasWidth - 1);
+        }
         for (int p = 0; p < kSignatureLength; ++p) {
           int sum = 0;
           for (int s = 0; s < kSignatureSamples; ++s) {
             const SampleOffset o = t.signature[code - 1][p][s];
-            const int y = std::clamp(cy + o.dy, 0, kCanvasHeight - 1);
-            const int x = std::clamp(cx + o.dx, 0, kCanvasWidth - 1);
-            sum += canvas[y * kCanvasWidth + x];
+            sum += canvas[row_at[o.dy + reach] + column_at[o.dx + reach]];
           }
           signature[p] = sum / kSignatureSamples;
         }
@@ -372,20 +382,24 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
     }
   }
 
-  uint8_t old[kBlockRows][kBlockColumns];
-  std::memcpy(old, period, sizeof old);
+  // Every block of rows 2..33, columns 2..29 takes the mean of the measured periods (those
+  // not 0) in its 5 x 5 window: the sums and counts of the windows from prefix sums over
+  // the grid as it stood before, sum[r][c] covering rows below r and columns below c.
+  int sum[kBlockRows + 1][kBlockColumns + 1] = {};
+  int count[kBlockRows + 1][kBlockColumns + 1] = {};
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      sum[r + 1][c + 1] = sum[r][c + 1] + sum[r + 1][c] - sum[r][c] + period[r][c];
+      count[r + 1][c + 1] = count[r][c + 1] + count[r + 1][c] - count[r][c] + (period[r][c] != 0);
+    }
+  }
+  auto window = [](const int (&table)[kBlockRows + 1][kBlockColumns + 1], int r, int c) {
+    return table[r + 3][c + 3] - table[r - 2][c + 3] - table[r + 3][c - 2] + table[r - 2][c - 2];
+  };
   for (int r = 2; r <= 33; ++r) {
     for (int c = 2; c <= 29; ++c) {
-      int sum = 0, n = 0;
-      for (int wr = r - 2; wr <= r + 2; ++wr) {
-        for (int wc = c - 2; wc <= c + 2; ++wc) {
-          if (old[wr][wc] != 0) {
-            sum += old[wr][wc];
-            ++n;
-          }
-        }
-      }
-      period[r][c] = static_cast<uint8_t>(n > 0 ? sum / n : 0);
+      const int n = window(count, r, c);
+      period[r][c] = static_cast<uint8_t>(n > 0 ? window(sum, r, c) / n : 0);
     }
   }
   for (int r = 0; r < kBlockRows; ++r) {
