@@ -15,8 +15,10 @@ namespace vantrel::extract {
 // taps on the flat canvas, each standing for the pixels at +offset and -offset, and the
 // centre cell on its own. Taps go in pairs of neighbours in a kernel row, at offsets o
 // and o + 1, so that a pair reads two neighbouring pixels ahead (o, o + 1) and two
-// behind (-o, -o - 1); a row with an odd count ends in a pair whose second coefficient
-// is 0, and so reads one pixel past the kernel on each side.
+// behind (-o, -o - 1). Cells of coefficient 0 add nothing and are left out: each row is
+// covered from the left, a pair starting at each cell not 0 that the pair before did not
+// take. A pair whose second cell lies past the row (or is the centre) takes it with the
+// coefficient 0, and so reads at most one pixel past the kernel on each side.
 struct TapPair {
   int32_t first, second;  // canvas offsets of the two taps: second = first + 1
   int32_t coefficients;   // first tap's coefficient in the low 16 bits, second's above
@@ -37,20 +39,29 @@ TapProgram MakeTaps(const int16_t (&k)[N][N]) {
   static_assert(N >= 3 && N % 2 == 1, "a kernel has a centre and at least one pair");
   constexpr int R = N / 2;
   TapProgram program;
+  auto add_pair = [&program](int32_t offset, int16_t first, int16_t second) {
+    constexpr int b = sizeof(int32_t);
+    program.pair[program.pairs++] = {
+        offset, offset + 1,
+        static_cast<int32_t>(static_cast<uint16_t>(first) |
+                             (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16)),
+        b * offset, -b * (offset + 1)};
+  };
   // Rows above the centre whole, the centre row up to the centre.
   for (int ky = 0; ky <= R; ++ky) {
     const int cells = ky < R ? N : R;
-    for (int kx = 0; kx < cells; kx += 2) {
-      const int16_t second = kx + 1 < cells ? k[ky][kx + 1] : 0;
-      const int32_t offset = (ky - R) * kCanvasWidth + (kx - R);
-      constexpr int b = sizeof(int32_t);
-      program.pair[program.pairs++] = {
-          offset, offset + 1,
-          static_cast<int32_t>(static_cast<uint16_t>(k[ky][kx]) |
-                               (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16)),
-          b * offset, -b * (offset + 1)};
+    for (int kx = 0; kx < cells;) {
+      if (k[ky][kx] == 0) {
+        ++kx;
+        continue;
+      }
+      add_pair((ky - R) * kCanvasWidth + (kx - R), k[ky][kx], kx + 1 < cells ? k[ky][kx + 1] : 0);
+      kx += 2;
     }
   }
+  // The wide form runs every program's first pair before it tests for the end: a kernel
+  // that is 0 but for its centre still gets one, of coefficients 0.
+  if (program.pairs == 0) add_pair(-1, 0, 0);
   program.middle = k[R][R];
   return program;
 }

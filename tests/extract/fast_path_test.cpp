@@ -440,6 +440,17 @@ TEST(FastPath, BothRunFormsMatchThePlainSumForEveryKernel) {
       CheckRuns(src, EnhancementKernelFor(cls, code).c, "enhancement");
     }
   }
+  // Cells of 0 are left out of the tap pairs; a kernel of nothing but its centre, and one
+  // whose cells not 0 stand alone and at the row ends, keep their sums.
+  int16_t centre_only[kSmoothSide][kSmoothSide] = {};
+  centre_only[kSmoothSide / 2][kSmoothSide / 2] = 700;
+  CheckRuns(src, centre_only, "centre only");
+  int16_t sparse[kSmoothSide][kSmoothSide] = {};
+  sparse[0][kSmoothSide - 1] = sparse[kSmoothSide - 1][0] = -300;
+  sparse[2][3] = sparse[kSmoothSide - 3][kSmoothSide - 4] = 450;
+  sparse[kSmoothSide / 2][kSmoothSide / 2 - 1] = sparse[kSmoothSide / 2][kSmoothSide / 2 + 1] = 90;
+  sparse[kSmoothSide / 2][kSmoothSide / 2] = 120;
+  CheckRuns(src, sparse, "sparse");
 }
 
 }  // namespace
