@@ -208,10 +208,13 @@ DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {
   const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
   const int a = static_cast<int>(a_sum >> s);
   const int c = -static_cast<int>(c_sum >> s);
+  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
+  // at most 64 and index the unit table directly.
   const int abs_a = a < 0 ? -a : a;
   const int abs_c = c < 0 ? -c : c;
-  int u = UnitVector(abs_a, abs_c);
-  int w = UnitVector(abs_c, abs_a);
+  const auto& unit = Tables().unit;
+  int u = unit[abs_a][abs_c];
+  int w = unit[abs_c][abs_a];
   if (a >= 0) u = -u;
   if (c >= 0) w = -w;
   return {u, w};
