@@ -64,19 +64,17 @@ int ShiftOf(int64_t value) {
 struct WindowHistogram {
   alignas(16) uint8_t fine[256] = {};
   alignas(16) uint8_t coarse[16] = {};
-  int n = 0;
 
-  void Add(int v) {
-    ++fine[v + 128];
-    ++coarse[(v + 128) >> 4];
-    ++n;
+  // Values are counted by their bins, value + 128.
+  void Add(int bin) {
+    ++fine[bin];
+    ++coarse[bin >> 4];
   }
-  void Remove(int v) {
-    --fine[v + 128];
-    --coarse[(v + 128) >> 4];
-    --n;
+  void Remove(int bin) {
+    --fine[bin];
+    --coarse[bin >> 4];
   }
-  // The value of rank k (0-based, ascending); k < n.
+  // The value of rank k (0-based, ascending); k below the count of values.
   int Rank(int k) const {
 #if defined(VANTREL_SSE2)
     // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
@@ -92,9 +90,9 @@ struct WindowHistogram {
     return bin - 128;
 #endif
   }
-  // The median as the direction smoothing defines it: the middle value, or for an even
-  // count the mean of the two middle ones rounded towards zero.
-  int Median() const {
+  // The median of n values as the direction smoothing defines it: the middle value, or
+  // for an even count the mean of the two middle ones rounded towards zero.
+  int Median(int n) const {
     if (n % 2 == 1) return Rank(n / 2);
     return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
   }
@@ -268,8 +266,12 @@ void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_r
 
 void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   const auto& mask = context.block_mask;
-  int8_t u_raw[kBlockRows][kBlockColumns] = {};
-  int8_t w_raw[kBlockRows][kBlockColumns] = {};
+  // The doubled-angle vectors of the measured blocks as histogram bins, value + 128; a
+  // block not measured holds (0, 0).
+  uint8_t u_bin[kBlockRows][kBlockColumns];
+  uint8_t w_bin[kBlockRows][kBlockColumns];
+  std::memset(u_bin, 128, sizeof u_bin);
+  std::memset(w_bin, 128, sizeof w_bin);
 
   for (int r = 1; r <= 34; ++r) {
     GradientRow sums;
@@ -279,8 +281,8 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       const int32_t a_sum = sums.gxx[c] - sums.gyy[c];
       const int32_t c_sum = sums.gxy[c];
       const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
-      u_raw[r][c] = static_cast<int8_t>(d.u);
-      w_raw[r][c] = static_cast<int8_t>(d.w);
+      u_bin[r][c] = static_cast<uint8_t>(d.u + 128);
+      w_bin[r][c] = static_cast<uint8_t>(d.w + 128);
     }
   }
 
@@ -291,16 +293,19 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   int w_smooth[kBlockRows][kBlockColumns] = {};
   for (int r = 2; r <= 33; ++r) {
     WindowHistogram uh, wh;
+    int n = 0;  // values in the window, the same for both
     auto column = [&](int wc, bool add) {
       if (wc < 0 || wc >= kBlockColumns) return;
       for (int wr = r - 2; wr <= r + 2; ++wr) {
         if (mask[wr][wc] != 0) continue;
         if (add) {
-          uh.Add(u_raw[wr][wc]);
-          wh.Add(w_raw[wr][wc]);
+          uh.Add(u_bin[wr][wc]);
+          wh.Add(w_bin[wr][wc]);
+          ++n;
         } else {
-          uh.Remove(u_raw[wr][wc]);
-          wh.Remove(w_raw[wr][wc]);
+          uh.Remove(u_bin[wr][wc]);
+          wh.Remove(w_bin[wr][wc]);
+          --n;
         }
       }
     };
@@ -309,8 +314,8 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       column(c - 3, false);
       column(c + 2, true);
       if (mask[r][c] != 0) continue;
-      u_smooth[r][c] = uh.Median();
-      w_smooth[r][c] = wh.Median();
+      u_smooth[r][c] = uh.Median(n);
+      w_smooth[r][c] = wh.Median(n);
     }
   }
 
