@@ -66,11 +66,11 @@ struct WindowHistogram {
   alignas(16) uint8_t coarse[16] = {};
 
   // Values are counted by their bins, value + 128.
-  void Add(int bin) {
+  void Add(unsigned bin) {
     ++fine[bin];
     ++coarse[bin >> 4];
   }
-  void Remove(int bin) {
+  void Remove(unsigned bin) {
     --fine[bin];
     --coarse[bin >> 4];
   }
