@@ -139,7 +139,7 @@ void PlaceRotated(const int16_t (&base)[N][N], int code, int16_t (&out)[N][N]) {
 
 // The farthest a ridge signature sample can lie from its centre along either axis: a
 // sample is at most 8 along and 16 across, so within hypot(8, 16) < 18 of it, and
-// rounding adds at most a half.
+// rounding adds at most a half (a test holds every code to it).
 constexpr int kMaxSignatureReach = 18;
 
 struct FilterTables {
