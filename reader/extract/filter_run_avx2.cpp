@@ -1,56 +1,144 @@
-// The AVX2 form of the oriented filters' inner loop, held to FilterRunBaseline. Without
-// AVX2 forms in the build the baseline form stands in.
+// The AVX2 form of the oriented filters' inner loop, held to FilterBlockRowBaseline.
+// Without AVX2 forms in the build the baseline form stands in.
 #include "reader/cpu/vector_forms.h"
 #include "reader/extract/filter_run.h"
 
 #if defined(VANTREL_AVX2_FORMS)
-#include <immintrin.h>
+#include "reader/extract/avx2_loads.h"
 #endif
 
 namespace vantrel::extract {
 
 #if defined(VANTREL_AVX2_FORMS)
-// The wide form: 16 pixels to a 256-bit register. The 16-bit interleave and the 32-to-16-bit pack both
-// work within 128-bit halves, so the sums come back in pixel order; only the final byte
-// pack needs its halves brought together.
 namespace {
-VANTREL_AVX2_TARGET inline __m256i Widen16(const uint8_t* q) {
-  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+
+using avx2::Load;
+using avx2::Widen16;
+
+// The band as the wide form reads it: at every band position k the neighbouring pixels
+// as the two 16-bit halves of a 32-bit lane, (p[k], p[k + 1]) ahead and (p[k + 1], p[k])
+// behind. A tap pair at offsets o, o + 1 then takes, for 8 pixels at once, ahead at
+// i + o plus behind at i - o - 1: the pair sums (p[i+o] + p[i-o], p[i+o+1] + p[i-o-1])
+// side by side, which one multiply-add turns into c1 x s1 + c2 x s2 per pixel, already
+// in pixel order. 2 x 4 x 4652 bytes, on the stack.
+struct PairBand {
+  int32_t ahead[kBandPixels];
+  int32_t behind[kBandPixels];
+};
+
+VANTREL_AVX2_TARGET inline void Store(int32_t* q, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), v);
 }
+
+// 16 positions of the pair bands from their pixels a (p[k..k+15]) and b (p[k+1..k+16]).
+// The 16-bit interleaves work within 128-bit halves; the two lane swaps put the
+// positions back in order.
+VANTREL_AVX2_TARGET inline void StorePairs(__m256i a, __m256i b, int32_t* ahead, int32_t* behind) {
+  const __m256i lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
+  Store(ahead, _mm256_permute2x128_si256(lo, hi, 0x20));
+  Store(ahead + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
+  const __m256i rlo = _mm256_unpacklo_epi16(b, a), rhi = _mm256_unpackhi_epi16(b, a);
+  Store(behind, _mm256_permute2x128_si256(rlo, rhi, 0x20));
+  Store(behind + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
+}
+
+// The pair bands of block row `block_row`. Reads reach 16 pixels past the last position:
+// the canvas itself where the band and those lie on it (every block row but the first
+// and the last), else the widened band with its zero pixels and spare ones.
+VANTREL_AVX2_TARGET void BuildPairs(const uint8_t* canvas, int block_row, int reach,
+                                    PairBand& pairs) {
+  const int base = block_row * kBlockSize * kCanvasWidth - BandOrigin(reach);
+  const int size = (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1);
+  if (base >= 0 && base + size + 32 <= kCanvasBytes) {
+    const uint8_t* p = canvas + base;
+    for (int k = 0; k < size; k += 16) {
+      StorePairs(Widen16(p + k), Widen16(p + k + 1), pairs.ahead + k, pairs.behind + k);
+    }
+    return;
+  }
+  int16_t band[kBandPixels];
+  WidenBand(canvas, block_row, reach, band);
+  for (int k = 0; k < size; k += 16) {
+    StorePairs(Load(band + k), Load(band + k + 1), pairs.ahead + k, pairs.behind + k);
+  }
+}
+
+// Groups of 8 pixels worked at once, one to a row, so that each tap pair's coefficient
+// and offsets are fetched once for all of them: the 8 rows of a block row take 8 of the
+// 16 registers for their sums and leave the rest for the work, so no sum is spilled to
+// the stack (checked in the generated code). A 32-bit build has 8 registers: 2 groups.
+#if defined(__x86_64__)
+constexpr int kGroups = kBlockSize;
+#else
+constexpr int kGroups = 2;
+#endif
+
+// Shift by 9 and clamp to 0..255 (ClampFiltered) for the sums of two rows' groups, stored
+// to out_a and out_b: a sum of 0 or less gives 0 through the unsigned pack. The packs
+// work within 128-bit halves; one lane permutation brings each row's 8 words together.
+VANTREL_AVX2_TARGET inline void StoreTwo(__m256i a, __m256i b, uint8_t* out_a, uint8_t* out_b) {
+  const __m256i words = _mm256_permute4x64_epi64(
+      _mm256_packs_epi32(_mm256_srai_epi32(a, 9), _mm256_srai_epi32(b, 9)), 0xD8);
+  const __m256i bytes = _mm256_packus_epi16(words, words);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out_a), _mm256_castsi256_si128(bytes));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out_b), _mm256_extracti128_si256(bytes, 1));
+}
+
+// G groups of 8 pixels, group g kCanvasWidth x g after band position `at`.
+template <int G>
+VANTREL_AVX2_TARGET inline void FilterGroups(const PairBand& band, int at, uint8_t* out,
+                                             const TapProgram& taps) {
+  static_assert(G % 2 == 0, "groups are stored two at a time");
+  constexpr int row = kCanvasWidth * sizeof(int32_t);  // bytes from one group to the next
+  const char* ahead = reinterpret_cast<const char*>(band.ahead + at);
+  const char* behind = reinterpret_cast<const char*>(band.behind + at);
+  // The centre: (p[i], p[i + 1]) times (middle, 0).
+  const __m256i middle = _mm256_set1_epi32(static_cast<uint16_t>(taps.middle));
+  __m256i acc[G];
+  for (int g = 0; g < G; ++g) acc[g] = _mm256_madd_epi16(Load(ahead + g * row), middle);
+  // Every program has a pair (MakeTaps), so the loop runs at least once. Each sum is
+  // added to in place: left to itself the compiler adds into the product's register and
+  // copies the result back, a copy per sum and pair, and spills one of the eight.
+  const TapPair* pair = taps.pair;
+  do {
+    const __m256i c = _mm256_set1_epi32(pair->coefficients);
+    const char* a = ahead + pair->ahead_bytes;
+    const char* b = behind + pair->behind_bytes;
+    for (int g = 0; g < G; ++g) {
+      const __m256i sums = _mm256_add_epi16(Load(a + g * row), Load(b + g * row));
+      const __m256i products = _mm256_madd_epi16(sums, c);
+      asm("vpaddd %1, %0, %0" : "+x"(acc[g]) : "x"(products));
+    }
+  } while (++pair != taps.pair + taps.pairs);
+  for (int g = 0; g < G; g += 2) {
+    StoreTwo(acc[g], acc[g + 1], out + g * kCanvasWidth, out + (g + 1) * kCanvasWidth);
+  }
+}
+
 }  // namespace
 
-VANTREL_AVX2_TARGET void FilterRunWide(const uint8_t* p, uint8_t* out, int length,
-                                             const TapProgram& taps) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i middle = _mm256_set1_epi32(static_cast<uint16_t>(taps.middle));
-  int i = 0;
-  for (; i + 16 <= length; i += 16) {
-    __m256i lo = zero, hi = zero;
-    const uint8_t* q = p + i;
-    for (int t = 0; t < taps.pairs; ++t) {
-      const TapPair& pair = taps.pair[t];
-      const __m256i c = _mm256_set1_epi32(pair.coefficients);
-      const __m256i s1 = _mm256_add_epi16(Widen16(q + pair.first), Widen16(q - pair.first));
-      const __m256i s2 = _mm256_add_epi16(Widen16(q + pair.second), Widen16(q - pair.second));
-      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(s1, s2), c));
-      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(s1, s2), c));
+VANTREL_AVX2_TARGET void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row,
+                                            int reach, const BlockRun* runs, int count) {
+  PairBand pairs;
+  BuildPairs(src, block_row, reach, pairs);
+  const int row0 = block_row * kBlockSize * kCanvasWidth;
+  for (int n = 0; n < count; ++n) {
+    const BlockRun& run = runs[n];
+    for (int x = run.x0; x < run.x0 + run.length; x += 8) {
+      for (int y = 0; y < kBlockSize; y += kGroups) {
+        FilterGroups<kGroups>(pairs, BandOrigin(reach) + y * kCanvasWidth + x,
+                              dst + row0 + y * kCanvasWidth + x, *run.taps);
+      }
     }
-    const __m256i centre = Widen16(q);
-    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(centre, zero), middle));
-    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(centre, zero), middle));
-    const __m256i words = _mm256_packs_epi32(_mm256_srai_epi32(lo, 9), _mm256_srai_epi32(hi, 9));
-    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
   }
   _mm256_zeroupper();
-  if (i < length) FilterRunBaseline(p + i, out + i, length - i, taps);
 }
 
 #else
-void FilterRunWide(const uint8_t* p, uint8_t* out, int length, const TapProgram& taps) {
-  FilterRunBaseline(p, out, length, taps);
+void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row, int reach,
+                        const BlockRun* runs, int count) {
+  FilterBlockRowBaseline(src, dst, block_row, reach, runs, count);
 }
 #endif
-
 
 }  // namespace vantrel::extract

@@ -11,7 +11,7 @@
 
 namespace vantrel::extract {
 
-using record::AngleOf;
+using record::AngleOfShort;
 
 namespace {
 
@@ -64,19 +64,17 @@ int ShiftOf(int64_t value) {
 struct WindowHistogram {
   alignas(16) uint8_t fine[256] = {};
   alignas(16) uint8_t coarse[16] = {};
-  int n = 0;
 
-  void Add(int v) {
-    ++fine[v + 128];
-    ++coarse[(v + 128) >> 4];
-    ++n;
+  // Values are counted by their bins, value + 128.
+  void Add(unsigned bin) {
+    ++fine[bin];
+    ++coarse[bin >> 4];
   }
-  void Remove(int v) {
-    --fine[v + 128];
-    --coarse[(v + 128) >> 4];
-    --n;
+  void Remove(unsigned bin) {
+    --fine[bin];
+    --coarse[bin >> 4];
   }
-  // The value of rank k (0-based, ascending); k < n.
+  // The value of rank k (0-based, ascending); k below the count of values.
   int Rank(int k) const {
 #if defined(VANTREL_SSE2)
     // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
@@ -92,9 +90,9 @@ struct WindowHistogram {
     return bin - 128;
 #endif
   }
-  // The median as the direction smoothing defines it: the middle value, or for an even
-  // count the mean of the two middle ones rounded towards zero.
-  int Median() const {
+  // The median of n values as the direction smoothing defines it: the middle value, or
+  // for an even count the mean of the two middle ones rounded towards zero.
+  int Median(int n) const {
     if (n % 2 == 1) return Rank(n / 2);
     return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
   }
@@ -125,6 +123,40 @@ inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32
 }
 #endif
 
+// Sum and sum of squares of the 8 x 8 block whose top-left pixel is at `block`; both
+// fit 32 bits (64 x 255 x 255 < 2^22).
+#if defined(VANTREL_SSE2)
+using sse2::BlockSums;
+#else
+inline void BlockSums(const uint8_t* block, int32_t& sum, int32_t& squares) {
+  sum = squares = 0;
+  for (int y = 0; y < kBlockSize; ++y) {
+    for (int x = 0; x < kBlockSize; ++x) {
+      const int v = block[y * kCanvasWidth + x];
+      sum += v;
+      squares += v * v;
+    }
+  }
+}
+#endif
+
+// Every canvas pixel g becomes ((g - m) x k >> 13) + target_mean, clamped to 0..255; the
+// gain k of a variance of at least 100 is at most 28 381.
+#if defined(VANTREL_SSE2)
+using sse2::MapContrast;
+#else
+void MapContrast(uint8_t* canvas, int m, int k, int target_mean) {
+  // The new value depends on the old one only: one table of 256 entries.
+  uint8_t map[256];
+  for (int g = 0; g < 256; ++g) {
+    // >> on a negative value is an arithmetic shift (C++20).
+    const int p = ((g - m) * k >> 13) + target_mean;
+    map[g] = static_cast<uint8_t>(std::clamp(p, 0, 255));
+  }
+  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = map[canvas[i]];
+}
+#endif
+
 }  // namespace
 
 int8_t UnitVector(int i, int j) {
@@ -144,51 +176,43 @@ int64_t ContrastGain(int64_t variance) {
 }
 
 void NormaliseContrast(uint8_t* canvas, const ExtractionContext& context) {
-  int64_t histogram[256] = {};
-  int64_t sum = 0;
-  int64_t blocks = 0;
+  // Sum and sum of squares of the foreground pixels. With the mean m truncated to a whole
+  // number, the sum of squared deviations is squares - 2 m sum + n m m exactly.
+  int64_t sum = 0, squares = 0, blocks = 0;
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) {
       if (context.block_mask[r][c] != 0) continue;
       ++blocks;
-      for (int y = 0; y < kBlockSize; ++y) {
-        const uint8_t* row = canvas + (r * kBlockSize + y) * kCanvasWidth + c * kBlockSize;
-        for (int x = 0; x < kBlockSize; ++x) {
-          ++histogram[row[x]];
-          sum += row[x];
-        }
-      }
+      int32_t block_sum = 0, block_squares = 0;
+      BlockSums(canvas + r * kBlockSize * kCanvasWidth + c * kBlockSize, block_sum,
+                block_squares);
+      sum += block_sum;
+      squares += block_squares;
     }
   }
   const int64_t n = 64 * blocks;
   int64_t m = 0, v = 0;
   if (n > 0) {
     m = sum / n;
-    int64_t squares = 0;
-    for (int h = 0; h < 256; ++h) squares += histogram[h] * (h - m) * (h - m);
-    v = squares / n;
+    v = (squares - 2 * m * sum + n * m * m) / n;
   }
   if (v < kContrastMinVariance) return;
 
   const int64_t k = ContrastGain(v);
-  // The new value depends on the old one only: one table of 256 entries.
-  uint8_t map[256];
-  for (int g = 0; g < 256; ++g) {
-    // >> on a negative value is an arithmetic shift (C++20).
-    const int64_t p = ((g - m) * k >> 13) + kContrastMean;
-    map[g] = static_cast<uint8_t>(std::clamp<int64_t>(p, 0, 255));
-  }
-  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = map[canvas[i]];
+  MapContrast(canvas, static_cast<int>(m), static_cast<int>(k), kContrastMean);
 }
 
 DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {
   const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
   const int a = static_cast<int>(a_sum >> s);
   const int c = -static_cast<int>(c_sum >> s);
+  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
+  // at most 64 and index the unit table directly.
   const int abs_a = a < 0 ? -a : a;
   const int abs_c = c < 0 ? -c : c;
-  int u = UnitVector(abs_a, abs_c);
-  int w = UnitVector(abs_c, abs_a);
+  const auto& unit = Tables().unit;
+  int u = unit[abs_a][abs_c];
+  int w = unit[abs_c][abs_a];
   if (a >= 0) u = -u;
   if (c >= 0) w = -w;
   return {u, w};
@@ -217,28 +241,48 @@ int QuantiseDirection(int u, int w) {
   }
   int code = sector + 1;
   if (u != 0 && w != 0) {
-    // T[|u|][|w|] of the degree table; both are 1..127 here.
-    const int t = AngleOf(w < 0 ? -w : w, u < 0 ? -u : u);
+    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
+    // without rescaling.
+    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
     if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
   }
   return code;
 }
 
+void RowGradientSumsBaseline(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                             GradientRow& sums) {
+  for (int c = 1; c <= 30; ++c) {
+    if (mask_row[c] != 0) continue;
+    GradientSums(canvas + block_row * kBlockSize * kCanvasWidth + c * kBlockSize, sums.gxx[c],
+                 sums.gyy[c], sums.gxy[c]);
+  }
+}
+
+void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                     GradientRow& sums) {
+  static const auto form = cpu::Choose(&RowGradientSumsWide, &RowGradientSumsBaseline);
+  form(canvas, block_row, mask_row, sums);
+}
+
 void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   const auto& mask = context.block_mask;
-  int8_t u_raw[kBlockRows][kBlockColumns] = {};
-  int8_t w_raw[kBlockRows][kBlockColumns] = {};
+  // The doubled-angle vectors of the measured blocks as histogram bins, value + 128; a
+  // block not measured holds (0, 0).
+  uint8_t u_bin[kBlockRows][kBlockColumns];
+  uint8_t w_bin[kBlockRows][kBlockColumns];
+  std::memset(u_bin, 128, sizeof u_bin);
+  std::memset(w_bin, 128, sizeof w_bin);
 
   for (int r = 1; r <= 34; ++r) {
+    GradientRow sums;
+    RowGradientSums(canvas, r, mask[r], sums);
     for (int c = 1; c <= 30; ++c) {
       if (mask[r][c] != 0) continue;
-      int32_t gxx = 0, gyy = 0, gxy = 0;
-      GradientSums(canvas + r * kBlockSize * kCanvasWidth + c * kBlockSize, gxx, gyy, gxy);
-      const int32_t a_sum = gxx - gyy;
-      const int32_t c_sum = gxy;
+      const int32_t a_sum = sums.gxx[c] - sums.gyy[c];
+      const int32_t c_sum = sums.gxy[c];
       const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
-      u_raw[r][c] = static_cast<int8_t>(d.u);
-      w_raw[r][c] = static_cast<int8_t>(d.w);
+      u_bin[r][c] = static_cast<uint8_t>(d.u + 128);
+      w_bin[r][c] = static_cast<uint8_t>(d.w + 128);
     }
   }
 
@@ -249,16 +293,19 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   int w_smooth[kBlockRows][kBlockColumns] = {};
   for (int r = 2; r <= 33; ++r) {
     WindowHistogram uh, wh;
+    int n = 0;  // values in the window, the same for both
     auto column = [&](int wc, bool add) {
       if (wc < 0 || wc >= kBlockColumns) return;
       for (int wr = r - 2; wr <= r + 2; ++wr) {
         if (mask[wr][wc] != 0) continue;
         if (add) {
-          uh.Add(u_raw[wr][wc]);
-          wh.Add(w_raw[wr][wc]);
+          uh.Add(u_bin[wr][wc]);
+          wh.Add(w_bin[wr][wc]);
+          ++n;
         } else {
-          uh.Remove(u_raw[wr][wc]);
-          wh.Remove(w_raw[wr][wc]);
+          uh.Remove(u_bin[wr][wc]);
+          wh.Remove(w_bin[wr][wc]);
+          --n;
         }
       }
     };
@@ -267,8 +314,8 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       column(c - 3, false);
       column(c + 2, true);
       if (mask[r][c] != 0) continue;
-      u_smooth[r][c] = uh.Median();
-      w_smooth[r][c] = wh.Median();
+      u_smooth[r][c] = uh.Median(n);
+      w_smooth[r][c] = wh.Median(n);
     }
   }
 

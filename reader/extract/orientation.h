@@ -40,4 +40,18 @@ DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum);
 // Direction code 1..8 of a foreground block with smoothed vector (u, w).
 int QuantiseDirection(int u, int w);
 
+// Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 blocks of one block row;
+// filled for the foreground blocks (mask 0) of columns 1..30, the rest left as they are.
+struct GradientRow {
+  int32_t gxx[kBlockColumns], gyy[kBlockColumns], gxy[kBlockColumns];
+};
+void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                     GradientRow& sums);
+// The two forms behind it; the wide one (AVX2, two blocks to a register) may only run
+// where cpu::RunsAvx2().
+void RowGradientSumsBaseline(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                             GradientRow& sums);
+void RowGradientSumsWide(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
+                         GradientRow& sums);
+
 }  // namespace vantrel::extract

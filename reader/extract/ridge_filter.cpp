@@ -137,6 +137,11 @@ void PlaceRotated(const int16_t (&base)[N][N], int code, int16_t (&out)[N][N]) {
   out[R][R] = base[R][R];
 }
 
+// The farthest a ridge signature sample can lie from its centre along either axis: a
+// sample is at most 8 along and 16 across, so within hypot(8, 16) < 18 of it, and
+// rounding adds at most a half (a test holds every code to it).
+constexpr int kMaxSignatureReach = 18;
+
 struct FilterTables {
   SmoothingKernel smooth[kDirectionCodes];
   EnhancementKernel enhance[kPeriodClasses][kDirectionCodes];
@@ -201,12 +206,14 @@ struct OrientedKernel {
 
 // Applies an N x N kernel chosen per block to every pixel, the window taken on the
 // canvas as one flat array; window pixels before the first or after the last canvas
-// byte count as 0. Blocks of code 0 are copied. Each pixel row is worked in runs of
-// neighbouring blocks that share a kernel, which gives the inner loops some length.
+// byte count as 0. Blocks of code 0 are copied. Each block row is worked in runs of
+// neighbouring blocks that share a kernel, which gives the inner loops some length, all
+// from one band of the canvas around the block row, widened once.
 template <int N, typename KernelOf>
 void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& context,
                     KernelOf kernel_of) {
   constexpr int R = N / 2;
+  static_assert(R <= TapProgram::kReach);
   constexpr int w = kCanvasWidth;
   OrientedKernel<N> kernels[kBlockRows][kBlockColumns];
   for (int r = 0; r < kBlockRows; ++r) {
@@ -215,38 +222,25 @@ void OrientedFilter(const uint8_t* src, uint8_t* dst, const ExtractionContext& c
       kernels[r][c] = code == 0 ? OrientedKernel<N>{nullptr, nullptr} : kernel_of(r, c, code);
     }
   }
-  for (int y = 0; y < kCanvasHeight; ++y) {
-    const int r = y / kBlockSize;
+  for (int r = 0; r < kBlockRows; ++r) {
+    BlockRun runs[kBlockColumns];
+    int count = 0;
     for (int c0 = 0; c0 < kBlockColumns;) {
       const OrientedKernel<N> k = kernels[r][c0];
       int c1 = c0 + 1;
       while (c1 < kBlockColumns && kernels[r][c1].cells == k.cells) ++c1;
-      const int i0 = y * w + c0 * kBlockSize;
+      const int x0 = c0 * kBlockSize;
       const int length = (c1 - c0) * kBlockSize;
       c0 = c1;
-      if (k.cells == nullptr) {
-        std::memcpy(dst + i0, src + i0, static_cast<size_t>(length));
+      if (k.cells != nullptr) {
+        runs[count++] = {x0, length, k.taps};
         continue;
       }
-      const int lowest = i0 - R * w - R;
-      const int highest = i0 + length - 1 + R * w + R;
-      if (lowest >= 0 && highest < kCanvasBytes) {
-        FilterRun(src + i0, dst + i0, length, *k.taps);
-        continue;
+      for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
+        std::memcpy(dst + y * w + x0, src + y * w + x0, static_cast<size_t>(length));
       }
-      int acc[kCanvasWidth];
-      for (int i = 0; i < length; ++i) acc[i] = 0;
-      for (int ky = 0; ky < N; ++ky) {
-        for (int kx = 0; kx < N; ++kx) {
-          const int coefficient = k.cells[ky][kx];
-          for (int i = 0; i < length; ++i) {
-            const int at = i0 + i + (ky - R) * w + (kx - R);
-            if (at >= 0 && at < kCanvasBytes) acc[i] += coefficient * src[at];
-          }
-        }
-      }
-      for (int i = 0; i < length; ++i) dst[i0 + i] = ClampFiltered(acc[i]);
     }
+    if (count > 0) FilterBlockRow(src, dst, r, R, runs, count);
   }
 }
 
@@ -364,13 +358,18 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
           signature[p] = sum / kSignatureSamples;
         }
       } else {
+        // Samples off the canvas take the nearest edge pixel: the clamped rows and
+        // columns within reach of the centre, worked out once for the cell.
+        int row_at[2 * kMaxSignatureReach + 1], column_at[2 * kMaxSignatureReach + 1];
+        for (int d = -reach; d <= reach; ++d) {
+          row_at[d + reach] = std::clamp(cy + d, 0, kCanvasHeight - 1) * kCanvasWidth;
+          column_at[d + reach] = std::clamp(cx + d, 0, kCanvasWidth - 1);
+        }
         for (int p = 0; p < kSignatureLength; ++p) {
           int sum = 0;
           for (int s = 0; s < kSignatureSamples; ++s) {
             const SampleOffset o = t.signature[code - 1][p][s];
-            const int y = std::clamp(cy + o.dy, 0, kCanvasHeight - 1);
-            const int x = std::clamp(cx + o.dx, 0, kCanvasWidth - 1);
-            sum += canvas[y * kCanvasWidth + x];
+            sum += canvas[row_at[o.dy + reach] + column_at[o.dx + reach]];
           }
           signature[p] = sum / kSignatureSamples;
         }
@@ -383,20 +382,24 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
     }
   }
 
-  uint8_t old[kBlockRows][kBlockColumns];
-  std::memcpy(old, period, sizeof old);
+  // Every block of rows 2..33, columns 2..29 takes the mean of the measured periods (those
+  // not 0) in its 5 x 5 window: the sums and counts of the windows from prefix sums over
+  // the grid as it stood before, sum[r][c] covering rows below r and columns below c.
+  int sum[kBlockRows + 1][kBlockColumns + 1] = {};
+  int count[kBlockRows + 1][kBlockColumns + 1] = {};
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      sum[r + 1][c + 1] = sum[r][c + 1] + sum[r + 1][c] - sum[r][c] + period[r][c];
+      count[r + 1][c + 1] = count[r][c + 1] + count[r + 1][c] - count[r][c] + (period[r][c] != 0);
+    }
+  }
+  auto window = [](const int (&table)[kBlockRows + 1][kBlockColumns + 1], int r, int c) {
+    return table[r + 3][c + 3] - table[r - 2][c + 3] - table[r + 3][c - 2] + table[r - 2][c - 2];
+  };
   for (int r = 2; r <= 33; ++r) {
     for (int c = 2; c <= 29; ++c) {
-      int sum = 0, n = 0;
-      for (int wr = r - 2; wr <= r + 2; ++wr) {
-        for (int wc = c - 2; wc <= c + 2; ++wc) {
-          if (old[wr][wc] != 0) {
-            sum += old[wr][wc];
-            ++n;
-          }
-        }
-      }
-      period[r][c] = static_cast<uint8_t>(n > 0 ? sum / n : 0);
+      const int n = window(count, r, c);
+      period[r][c] = static_cast<uint8_t>(n > 0 ? window(sum, r, c) / n : 0);
     }
   }
   for (int r = 0; r < kBlockRows; ++r) {

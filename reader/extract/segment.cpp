@@ -181,8 +181,26 @@ void SegmentForeground(const uint8_t* canvas, ExtractionContext& context) {
   }
 }
 
+void PreFilterRowBaseline(const uint8_t* s, uint8_t* out) {
+  // The weights sum to 100, so a flat area keeps its value exactly.
+#if defined(VANTREL_SSE2)
+  sse2::PreFilterRow(s, out);
+#else
+  constexpr int w = kCanvasWidth;
+  int v[w];
+  for (int x = 0; x < w; ++x) {
+    v[x] = s[x - 2 * w] + 2 * s[x - w] + 4 * s[x] + 2 * s[x + w] + s[x + 2 * w];
+  }
+  for (int x = 2; x <= w - 3; ++x) {
+    out[x] = static_cast<uint8_t>(
+        (v[x - 2] + 2 * v[x - 1] + 4 * v[x] + 2 * v[x + 1] + v[x + 2]) / 100);
+  }
+#endif
+}
+
 void PreFilter(const uint8_t* src, uint8_t* dst) {
   constexpr int w = kCanvasWidth;
+  static const auto row_form = cpu::Choose(&PreFilterRowWide, &PreFilterRowBaseline);
   std::memcpy(dst, src, 2 * w);
   std::memcpy(dst + (kCanvasHeight - 2) * w, src + (kCanvasHeight - 2) * w, 2 * w);
 
@@ -193,19 +211,7 @@ void PreFilter(const uint8_t* src, uint8_t* dst) {
     out[1] = s[1];
     out[w - 2] = s[w - 2];
     out[w - 1] = s[w - 1];
-    // The weights sum to 100, so a flat area keeps its value exactly.
-#if defined(VANTREL_SSE2)
-    sse2::PreFilterRow(s, out);
-#else
-    int v[w];
-    for (int x = 0; x < w; ++x) {
-      v[x] = s[x - 2 * w] + 2 * s[x - w] + 4 * s[x] + 2 * s[x + w] + s[x + 2 * w];
-    }
-    for (int x = 2; x <= w - 3; ++x) {
-      out[x] = static_cast<uint8_t>(
-          (v[x - 2] + 2 * v[x - 1] + 4 * v[x] + 2 * v[x + 1] + v[x + 2]) / 100);
-    }
-#endif
+    row_form(s, out);
   }
 }
 

@@ -23,6 +23,11 @@ void SegmentForeground(const uint8_t* canvas, ExtractionContext& context);
 // rows and columns on each side are copied unchanged. src and dst must differ.
 void PreFilter(const uint8_t* src, uint8_t* dst);
 
+// One row of the pre-filter, s the source row and out the target row (columns 2..253),
+// in its two forms; the wide one (AVX2) may only run where cpu::RunsAvx2().
+void PreFilterRowBaseline(const uint8_t* s, uint8_t* out);
+void PreFilterRowWide(const uint8_t* s, uint8_t* out);
+
 // Foreground share, in percent of the 1020 inner blocks, below which the finger is
 // too small to use.
 inline constexpr int kMinForegroundPercent = 40;

@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <vector>
 
+#include "reader/cpu/vector_forms.h"
 #include "reader/extract/filter_run.h"
+#include "reader/extract/orientation.h"
 #include "reader/extract/ridge_filter.h"
 #include "reader/extract/segment.h"
 #include "reader/extract/skeleton.h"
@@ -252,30 +255,35 @@ TEST(FastPath, EnhancementMatchesTheCellByCellSum) {
              });
 }
 
-// The pre-filter in 16-bit lanes with its division by multiplication, against the 5 x 5
-// weighted mean in plain integers; all-255 areas give the largest sums.
+// The pre-filter in 16-bit lanes with its division by multiplication, whole and in each
+// row form, against the 5 x 5 weighted mean in plain integers; all-255 areas give the
+// largest sums.
 TEST(FastPath, PreFilterMatchesThePlainWeightedMean) {
   std::mt19937 rng(5);
   for (int round = 0; round < 2; ++round) {
     Canvas src = RandomGrey(rng);
     if (round == 1) std::fill(src.begin() + 20 * w, src.begin() + 60 * w, 255);
+    constexpr int kWeight[5] = {1, 2, 4, 2, 1};
+    Canvas expected = src;
+    for (int y = 2; y < kCanvasHeight - 2; ++y) {
+      for (int x = 2; x < w - 2; ++x) {
+        int sum = 0;
+        for (int dy = -2; dy <= 2; ++dy) {
+          for (int dx = -2; dx <= 2; ++dx) {
+            sum += kWeight[dy + 2] * kWeight[dx + 2] * src[(y + dy) * w + x + dx];
+          }
+        }
+        expected[y * w + x] = static_cast<uint8_t>(sum / 100);
+      }
+    }
     Canvas fast(kCanvasBytes, 0);
     PreFilter(src.data(), fast.data());
-    constexpr int kWeight[5] = {1, 2, 4, 2, 1};
-    for (int y = 0; y < kCanvasHeight; ++y) {
-      for (int x = 0; x < w; ++x) {
-        int expected = src[y * w + x];
-        if (y >= 2 && y < kCanvasHeight - 2 && x >= 2 && x < w - 2) {
-          int sum = 0;
-          for (int dy = -2; dy <= 2; ++dy) {
-            for (int dx = -2; dx <= 2; ++dx) {
-              sum += kWeight[dy + 2] * kWeight[dx + 2] * src[(y + dy) * w + x + dx];
-            }
-          }
-          expected = sum / 100;
-        }
-        ASSERT_EQ(fast[y * w + x], expected) << x << "," << y << " round " << round;
-      }
+    ASSERT_EQ(fast, expected) << "round " << round;
+    for (auto form : {&PreFilterRowBaseline, &PreFilterRowWide}) {
+      if (form == &PreFilterRowWide && !cpu::RunsAvx2()) continue;
+      Canvas rows = src;
+      for (int y = 2; y < kCanvasHeight - 2; ++y) form(src.data() + y * w, rows.data() + y * w);
+      ASSERT_EQ(rows, expected) << "round " << round << (form == &PreFilterRowWide ? " wide" : "");
     }
   }
 }
@@ -307,27 +315,119 @@ TEST(FastPath, BlockStatsMatchThePlainSums) {
   }
 }
 
-// Both forms of the run filter, called directly, on every kernel and on run lengths that
-// reach each of their 16-pixel and 8-pixel steps.
+// Contrast normalisation by its plain rule: the histogram of the foreground pixels, the
+// truncated mean, the variance about it, then every pixel through the gain. Grey levels
+// drawn from ranges that give variances below, near and far above 100, and the two
+// extremes alone (the smallest gain), over masks with more background each round.
+TEST(FastPath, ContrastNormalisationMatchesTheHistogramRule) {
+  std::mt19937 rng(17);
+  const int ranges[][2] = {{0, 255}, {100, 140}, {103, 137}, {110, 125}, {0, 1}, {60, 61}};
+  std::uniform_int_distribution<int> percent(0, 99);
+  for (const auto& [low, high] : ranges) {
+    for (int round = 0; round < 3; ++round) {
+      std::uniform_int_distribution<int> grey(low, high);
+      Canvas canvas(kCanvasBytes);
+      for (auto& g : canvas) g = static_cast<uint8_t>(low == 0 && high == 1 ? grey(rng) * 255 : grey(rng));
+      ExtractionContext context{};
+      for (auto& row : context.block_mask) {
+        for (auto& m : row) m = static_cast<uint8_t>(percent(rng) < round * 45 ? 1 : 0);
+      }
+      long histogram[256] = {}, n = 0, sum = 0;
+      for (int i = 0; i < kCanvasBytes; ++i) {
+        if (context.block_mask[i / w / kBlockSize][i % w / kBlockSize] != 0) continue;
+        ++histogram[canvas[i]];
+        ++n;
+        sum += canvas[i];
+      }
+      Canvas expected = canvas;
+      const long m = n > 0 ? sum / n : 0;
+      long squares = 0;
+      for (int h = 0; h < 256; ++h) squares += histogram[h] * (h - m) * (h - m);
+      const long v = n > 0 ? squares / n : 0;
+      if (v >= 100) {
+        const long k = ContrastGain(v);
+        for (auto& g : expected) g = static_cast<uint8_t>(std::clamp(((g - m) * k >> 13) + 120, 0L, 255L));
+      }
+      NormaliseContrast(canvas.data(), context);
+      ASSERT_EQ(canvas, expected) << low << ".." << high << " round " << round << " variance " << v;
+    }
+  }
+}
+
+// Both forms of the block gradient sums against the 3 x 3 Sobel sums written out, on
+// every measured block row of a random canvas with random background blocks, which
+// must keep what they held.
+TEST(FastPath, GradientSumsMatchTheSobelSums) {
+  std::mt19937 rng(23);
+  const Canvas canvas = RandomGrey(rng);
+  std::uniform_int_distribution<int> percent(0, 99);
+  static constexpr int32_t kUntouched = -7;
+  for (int r = 1; r <= 34; ++r) {
+    uint8_t mask[kBlockColumns];
+    for (auto& m : mask) m = static_cast<uint8_t>(percent(rng) < 30 ? 1 : 0);
+    auto untouched = [](GradientRow& g) {
+      for (auto* sums : {&g.gxx, &g.gyy, &g.gxy}) std::fill(std::begin(*sums), std::end(*sums), kUntouched);
+    };
+    GradientRow expected;
+    untouched(expected);
+    for (int c = 1; c <= 30; ++c) {
+      if (mask[c] != 0) continue;
+      expected.gxx[c] = expected.gyy[c] = expected.gxy[c] = 0;
+      for (int y = 8 * r; y < 8 * r + 8; ++y) {
+        for (int x = 8 * c; x < 8 * c + 8; ++x) {
+          auto at = [&](int dx, int dy) { return int{canvas[(y + dy) * w + x + dx]}; };
+          const int gx = at(1, -1) + 2 * at(1, 0) + at(1, 1) - at(-1, -1) - 2 * at(-1, 0) - at(-1, 1);
+          const int gy = at(-1, 1) + 2 * at(0, 1) + at(1, 1) - at(-1, -1) - 2 * at(0, -1) - at(1, -1);
+          expected.gxx[c] += gx * gx;
+          expected.gyy[c] += gy * gy;
+          expected.gxy[c] += gx * gy;
+        }
+      }
+    }
+    for (auto form : {&RowGradientSumsBaseline, &RowGradientSumsWide}) {
+      if (form == &RowGradientSumsWide && !cpu::RunsAvx2()) continue;
+      GradientRow sums;
+      untouched(sums);
+      form(canvas.data(), r, mask, sums);
+      const char* which = form == &RowGradientSumsWide ? " wide" : " baseline";
+      ASSERT_TRUE(std::equal(std::begin(sums.gxx), std::end(sums.gxx), expected.gxx)) << r << which;
+      ASSERT_TRUE(std::equal(std::begin(sums.gyy), std::end(sums.gyy), expected.gyy)) << r << which;
+      ASSERT_TRUE(std::equal(std::begin(sums.gxy), std::end(sums.gxy), expected.gxy)) << r << which;
+    }
+  }
+}
+
+// Both forms of the block-row filter, called directly, on every kernel: runs of every
+// length step (8, 16, 24 pixels and longer) from the first to the last column, in the
+// first, second, a middle and the last block row, where windows reach past the canvas.
 template <int N>
 void CheckRuns(const Canvas& src, const int16_t (&cells)[N][N], const char* what) {
   const TapProgram taps = MakeTaps(cells);
   constexpr int r = N / 2;
-  for (int length : {8, 16, 24, 40, 72, 232}) {
-    const int start = 12 * w + 16;  // every window of the run lies on the canvas
-    uint8_t plain[kCanvasWidth], baseline[kCanvasWidth], wide[kCanvasWidth];
-    for (int i = 0; i < length; ++i) {
-      long sum = 0;
-      for (int ky = 0; ky < N; ++ky) {
-        for (int kx = 0; kx < N; ++kx) sum += cells[ky][kx] * src[start + i + (ky - r) * w + kx - r];
+  const BlockRun runs[] = {{0, 8, &taps},     {8, 16, &taps},   {24, 24, &taps},
+                           {56, 40, &taps},   {104, 72, &taps}, {184, 8, &taps},
+                           {200, 56, &taps}};
+  for (int block_row : {0, 1, 17, kBlockRows - 1}) {
+    Canvas plain(kCanvasBytes, 0), baseline(kCanvasBytes, 0), wide(kCanvasBytes, 0);
+    for (const BlockRun& run : runs) {
+      for (int y = block_row * kBlockSize; y < (block_row + 1) * kBlockSize; ++y) {
+        for (int i = y * w + run.x0; i < y * w + run.x0 + run.length; ++i) {
+          long sum = 0;
+          for (int ky = 0; ky < N; ++ky) {
+            for (int kx = 0; kx < N; ++kx) {
+              const int at = i + (ky - r) * w + kx - r;
+              if (at >= 0 && at < kCanvasBytes) sum += cells[ky][kx] * src[at];
+            }
+          }
+          plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
+        }
       }
-      plain[i] = static_cast<uint8_t>(sum <= 0 ? 0 : std::min<long>(sum >> 9, 255));
     }
-    FilterRunBaseline(src.data() + start, baseline, length, taps);
-    ASSERT_TRUE(std::equal(plain, plain + length, baseline)) << what << " baseline, " << length;
+    FilterBlockRowBaseline(src.data(), baseline.data(), block_row, r, runs, std::size(runs));
+    ASSERT_EQ(plain, baseline) << what << " baseline, block row " << block_row;
     if (!WideFiltersAvailable()) continue;
-    FilterRunWide(src.data() + start, wide, length, taps);
-    ASSERT_TRUE(std::equal(plain, plain + length, wide)) << what << " wide, " << length;
+    FilterBlockRowWide(src.data(), wide.data(), block_row, r, runs, std::size(runs));
+    ASSERT_EQ(plain, wide) << what << " wide, block row " << block_row;
   }
 }
 
@@ -340,6 +440,17 @@ TEST(FastPath, BothRunFormsMatchThePlainSumForEveryKernel) {
       CheckRuns(src, EnhancementKernelFor(cls, code).c, "enhancement");
     }
   }
+  // Cells of 0 are left out of the tap pairs; a kernel of nothing but its centre, and one
+  // whose cells not 0 stand alone and at the row ends, keep their sums.
+  int16_t centre_only[kSmoothSide][kSmoothSide] = {};
+  centre_only[kSmoothSide / 2][kSmoothSide / 2] = 700;
+  CheckRuns(src, centre_only, "centre only");
+  int16_t sparse[kSmoothSide][kSmoothSide] = {};
+  sparse[0][kSmoothSide - 1] = sparse[kSmoothSide - 1][0] = -300;
+  sparse[2][3] = sparse[kSmoothSide - 3][kSmoothSide - 4] = 450;
+  sparse[kSmoothSide / 2][kSmoothSide / 2 - 1] = sparse[kSmoothSide / 2][kSmoothSide / 2 + 1] = 90;
+  sparse[kSmoothSide / 2][kSmoothSide / 2] = 120;
+  CheckRuns(src, sparse, "sparse");
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ TEST(Resample, LastRowsUseClampedRowAndPercentWeights) {
 }
 
 // The blend of the general case written out per output pixel, for sizes that take each
-// of the resampler's paths (narrow and wide source rows, narrow and wide outputs).
+// of the resampler's paths (narrow and wide source rows, narrow and wide outputs, rows
+// that the 8-column shuffles gather and rows whose columns lie too far apart for them).
 TEST(Resample, GeneralCaseIsTheFourWeightBlendForAnySize) {
   struct Step {
     int i0, i1, w0, w1;
@@ -96,7 +97,9 @@ TEST(Resample, GeneralCaseIsTheFourWeightBlendForAnySize) {
     return s;
   };
   const int sizes[][4] = {{152, 200, 209, 275}, {1100, 3, 1030, 5}, {1100, 4, 500, 3},
-                          {7, 9, 5, 13}, {300, 2, 1500, 2}};
+                          {7, 9, 5, 13},        {300, 2, 1500, 2},  {16, 5, 33, 4},
+                          {17, 3, 23, 2},       {100, 2, 57, 3},    {40, 3, 1024, 3},
+                          {151, 4, 150, 5}};
   for (const auto& z : sizes) {
     const int sw = z[0], sh = z[1], dw = z[2], dh = z[3];
     const auto src = Random(sw * sh, static_cast<uint32_t>(sw + dh));

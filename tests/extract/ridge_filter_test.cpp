@@ -168,6 +168,16 @@ TEST(SignaturePattern, CodeOneIsUprightAndCodeFiveAQuarterTurn) {
   const SampleOffset a = SignatureOffset(3, 16, 0), b = SignatureOffset(3, 16, 15);
   EXPECT_LT(a.dx, b.dx);
   EXPECT_GT(a.dy, b.dy);
+  // No sample of any code lies farther than 18 from the centre along either axis (the
+  // period measurement sizes its edge tables by that).
+  for (int code = 1; code <= 8; ++code) {
+    for (int p = 0; p < 32; ++p) {
+      for (int s = 0; s < 16; ++s) {
+        const SampleOffset o = SignatureOffset(code, p, s);
+        ASSERT_LE(std::max(std::abs(o.dx), std::abs(o.dy)), 18) << code << " " << p << " " << s;
+      }
+    }
+  }
 }
 
 TEST(SignaturePeriod, SingleSpacingOfSix) {
