@@ -1,11 +1,13 @@
 #include "reader/extract/skeleton.h"
 
+#include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
+#include <iterator>
 
 #include "reader/cpu/vector_forms.h"
 #include "reader/extract/minutiae.h"
+#include "reader/extract/neighbour_planes.h"
 #include "reader/extract/skeleton_sse2.h"
 
 namespace vantrel::extract {
@@ -29,12 +31,10 @@ constexpr int kPassB[] = {
     115, 120, 121, 123, 133, 135, 141, 143, 149, 151, 157, 159, 181, 183, 189, 191, 192, 193,
     195, 208, 209, 211, 216, 217, 219, 224, 225, 227, 240, 241, 243, 248, 249, 251};
 
+// The deletion sets indexed by the 8-bit neighbour pattern.
 struct DeletionTables {
   std::array<bool, 256> pass_a{};
   std::array<bool, 256> pass_b{};
-  // The same sets indexed by the 3 x 3 window as three row triples (left to right):
-  // bits 0-2 the row above, 3-5 the pixel's own row, 6-8 the row below.
-  std::array<bool, 512> window[2]{};
 };
 
 const DeletionTables& Deletions() {
@@ -42,15 +42,6 @@ const DeletionTables& Deletions() {
     DeletionTables t;
     for (int p : kPassA) t.pass_a[p] = true;
     for (int p : kPassB) t.pass_b[p] = true;
-    for (int i = 0; i < 512; ++i) {
-      auto bit = [i](int k) { return (i >> k) & 1; };
-      // Direction indices 0..7: right, up-right, up, up-left, left, down-left, down,
-      // down-right.
-      const int pattern = bit(5) | bit(2) << 1 | bit(1) << 2 | bit(0) << 3 | bit(3) << 4 |
-                          bit(6) << 5 | bit(7) << 6 | bit(8) << 7;
-      t.window[0][i] = t.pass_a[pattern];
-      t.window[1][i] = t.pass_b[pattern];
-    }
     return t;
   }();
   return tables;
@@ -70,58 +61,6 @@ inline uint8_t At(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
 
-// One bit per column of a thinning row: `ridge` where the pixel holds 3, `set` where it
-// holds anything but 0. Thinning rows hold only 0, 1 and 3 past column 0.
-struct RowBits {
-  uint64_t ridge[4];
-  uint64_t set[4];
-};
-
-// Bit i of the result is the low bit of byte i of w.
-inline uint64_t GatherLowBits(uint64_t w) {
-  return ((w & 0x0101010101010101ULL) * 0x0102040810204080ULL) >> 56;
-}
-
-static_assert(std::endian::native == std::endian::little,
-              "row masks read the canvas eight bytes at a time");
-
-// The bits of columns x - 1, x and x + 1 of a row mask, x in 1..254.
-inline unsigned Triple(const uint64_t* mask, int x) {
-  const int first = x - 1, word = first >> 6, shift = first & 63;
-  uint64_t v = mask[word] >> shift;
-  if (shift > 61) v |= mask[word + 1] << (64 - shift);
-  return static_cast<unsigned>(v & 7);
-}
-
-// One bit per column of a 256-pixel row: bits_of turns eight bytes (read as one word)
-// into their eight bits.
-template <typename BitsOf>
-inline void RowMask(const uint8_t* row, BitsOf bits_of, uint64_t (&mask)[4]) {
-  for (int i = 0; i < 4; ++i) {
-    mask[i] = 0;
-    for (int j = 0; j < 8; ++j) {
-      uint64_t w;
-      std::memcpy(&w, row + i * 64 + j * 8, 8);
-      mask[i] |= static_cast<uint64_t>(bits_of(w)) << (8 * j);
-    }
-  }
-}
-
-// The mask moved one column right: bit x set where column x - 1 is.
-inline uint64_t FromLeft(const uint64_t (&mask)[4], int i) {
-  return (mask[i] << 1) | (i > 0 ? mask[i - 1] >> 63 : 0);
-}
-
-// The mask moved one column left: bit x set where column x + 1 is.
-inline uint64_t FromRight(const uint64_t (&mask)[4], int i) {
-  return (mask[i] >> 1) | (i < 3 ? mask[i + 1] << 63 : 0);
-}
-
-inline void RowMasks(const uint8_t* row, RowBits& bits) {
-  RowMask(row, [](uint64_t w) { return GatherLowBits(w >> 1); }, bits.ridge);
-  RowMask(row, [](uint64_t w) { return GatherLowBits(w | (w >> 1)); }, bits.set);
-}
-
 // One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
 // no brighter than the mean of its two samples across the ridge, else 0.
 #if defined(VANTREL_SSE2)
@@ -137,18 +76,12 @@ inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* mi
 }
 #endif
 
-// Bit i of the result: byte i of w is not 0.
-inline uint64_t NonZeroBytes(uint64_t w) {
-  const uint64_t high = ((w & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | w;
-  return GatherLowBits(high >> 7);
-}
-
 // Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
 inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[4]) {
-  uint64_t one[4], below[4];
-  RowMask(binary + y * kStride,
-          [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; }, one);
-  RowMask(binary + (y + 1) * kStride, NonZeroBytes, below);
+  RowMask one, below;
+  MaskOfRow(binary + y * kStride,
+            [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; }, one);
+  MaskOfRow(binary + (y + 1) * kStride, NonZeroBytes, below);
   for (int i = 0; i < 4; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
 }
 
@@ -272,110 +205,143 @@ bool ThinDeletes(int pass, int pattern) {
   return (pass == 0 ? Deletions().pass_a : Deletions().pass_b)[static_cast<size_t>(pattern)];
 }
 
-void Thin(uint8_t* canvas) {
-  const DeletionTables& tables = Deletions();
-  constexpr int kFirstRow = 6, kLastRow = 281, kFirstColumn = 6, kLastColumn = 249;
-  // Ridge pixels become 3; column 0 becomes the row marker (0 = changed). Column 0 lies
-  // in the background block column, so nothing of the ridge is lost there.
-  for (int i = 0; i < kCanvasBytes; i += 8) {
-    // Eight pixels at a time: bit 0 of each byte gathers the byte's eight bits.
-    uint64_t w;
-    std::memcpy(&w, canvas + i, 8);
-    w |= w >> 4;
-    w |= w >> 2;
-    w |= w >> 1;
-    w = (w & 0x0101010101010101ULL) * 3;
-    std::memcpy(canvas + i, &w, 8);
+namespace {
+
+constexpr int kThinFirstRow = 6, kThinLastRow = 281, kThinFirstColumn = 6, kThinLastColumn = 249;
+
+// One thinning row as bit masks: `ridge` where the pixel holds 3, `set` where it is not
+// 0 (ridge, or deleted in this iteration and not yet cleared).
+struct ThinRow {
+  RowMask ridge;
+  RowMask set;
+};
+
+// Eight bytes of 0 or 1 for each value of a byte of a row mask.
+constexpr std::array<uint64_t, 256> kBytesOfBits = [] {
+  std::array<uint64_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    for (int j = 0; j < 8; ++j) t[b] |= static_cast<uint64_t>((b >> j) & 1) << (8 * j);
   }
-  for (int y = 0; y < kCanvasHeight; ++y) canvas[y * kStride] = 0;
-  // Pixels that pass the "both neighbours set" test are never deleted, and that test
-  // cannot change within an iteration (a deleted pixel holds 1, still set), so each row
-  // is scanned only at the pixels that fail it: the ends of the runs across the pass's
-  // axis. They are visited in the same order as a full scan, on the live canvas. The
-  // row masks follow the canvas: a deletion clears a ridge bit, the end-of-iteration
-  // clearing of a row makes its set bits its ridge bits.
-  static_assert(kFirstColumn / 64 == 0 && kLastColumn / 64 == 3 && kCanvasWidth == 256);
-  constexpr uint64_t kColumnsFrom[4] = {~0ULL << (kFirstColumn % 64), ~0ULL, ~0ULL,
-                                        ~0ULL >> (63 - kLastColumn % 64)};
-  RowBits bits[kCanvasHeight];
-  for (int y = kFirstRow - 1; y <= kLastRow + 1; ++y) RowMasks(canvas + y * kStride, bits[y]);
+  return t;
+}();
+
+// The state of a thinning: the rows as masks and the row markers.
+struct Thinning {
+  ThinRow rows[kCanvasHeight];
+  // The row's marker reads 0 (changed) as the iteration starts; all do at first.
+  bool start_changed[kCanvasHeight];
+  bool row_changed[kCanvasHeight];
+};
+
+// One pass over row y, between the row above (done with this pass) and the row below
+// (not yet reached). Returns whether a pixel was deleted.
+//
+// The pixels considered are the ridge pixels that fail the "both neighbours set" test of
+// the pass; that test cannot change within an iteration (a deleted pixel stays set).
+// Every considered pixel's pattern is read from the masks as the row starts, and all of
+// a word are decided at once. The only neighbour that can change while the row is
+// scanned is the left one, when it was considered just before and went: a pixel whose
+// decision depends on that is decided again, in column order, with its left neighbour's
+// final state. Both answers of each pixel are worked out in the planes, with the left
+// neighbour present and gone.
+template <int pass>
+bool ThinPass(Thinning& t, int y) {
+  static_assert(kThinFirstColumn / 64 == 0 && kThinLastColumn / 64 == kRowWords - 1);
+  constexpr uint64_t kColumns[kRowWords] = {~0ULL << (kThinFirstColumn % 64), ~0ULL, ~0ULL,
+                                            ~0ULL >> (63 - kThinLastColumn % 64)};
+  const ThinRow& up = t.rows[y - 1];
+  ThinRow& row = t.rows[y];
+  const ThinRow& down = t.rows[y + 1];
+  RowMask considered;
+  uint64_t any = 0;
+  for (int i = 0; i < kRowWords; ++i) {
+    const uint64_t both = pass == 0 ? FromLeft(row.set, i) & FromRight(row.set, i)
+                                    : up.set[i] & down.set[i];
+    considered[i] = row.ridge[i] & ~both & kColumns[i];
+    any |= considered[i];
+  }
+  if (any == 0) return false;
+  RowMask deleted;
+  uint64_t left_deleted = 0;  // bit 63 of the word before
+  for (int i = 0; i < kRowWords; ++i) {
+    if (considered[i] != 0) {
+      NeighbourPlanes p = PlanesOf(up.ridge, row.ridge, down.ridge, i);
+      const uint64_t left = p.w;
+      p.w = 0;
+      const uint64_t without_left = ThinDeletesAll(pass, p);
+      p.w = ~0ULL;
+      const uint64_t with_left = ThinDeletesAll(pass, p);
+      uint64_t d = considered[i] & ((left & with_left) | (~left & without_left));
+      // Considered pixels whose left neighbour was considered too, and whose answer
+      // turns on it. Their left neighbour is ridge, so d holds the answer with it.
+      uint64_t chained = considered[i] & FromLeft(considered, i) & (with_left ^ without_left);
+      while (chained != 0) {
+        const int bit = __builtin_ctzll(chained);
+        chained &= chained - 1;
+        const uint64_t gone = bit == 0 ? left_deleted : (d >> (bit - 1)) & 1;
+        if (gone != 0) d = (d & ~(1ULL << bit)) | (without_left & (1ULL << bit));
+      }
+      deleted[i] = d;
+    }
+    left_deleted = deleted[i] >> 63;
+  }
+  uint64_t deleted_any = 0;
+  for (int i = 0; i < kRowWords; ++i) {
+    row.ridge[i] &= ~deleted[i];
+    deleted_any |= deleted[i];
+  }
+  return deleted_any != 0;
+}
+
+// One pass over the rows; a row is skipped when its marker and those of the rows above
+// and below read 2 (unchanged).
+template <int pass>
+void ThinRows(Thinning& t) {
+  for (int y = kThinFirstRow; y <= kThinLastRow; ++y) {
+    if (!t.start_changed[y] && !t.start_changed[y - 1] && !t.start_changed[y + 1]) continue;
+    if (ThinPass<pass>(t, y)) t.row_changed[y] = true;
+  }
+}
+
+}  // namespace
+
+// Works on row masks and writes the canvas once at the end. Column 0 carries the row
+// markers in the plain statement of the rule; it is never read as a neighbour (the
+// first column considered is 6) and ends 0, so the masks keep it clear and the markers
+// live in their own array. Deleted pixels are cleared, and the markers moved on, at the
+// end of each iteration exactly as the markers say.
+void Thin(uint8_t* canvas) {
+  Thinning t;
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    ThinRow& row = t.rows[y];
+    MaskOfRow(canvas + y * kStride, NonZeroBytes, row.ridge);
+    row.ridge[0] &= ~1ULL;
+    row.set = row.ridge;
+    t.start_changed[y] = true;
+  }
+  // An iteration in which no marker reads 0 scans nothing and changes nothing.
   bool changing = true;
   while (changing) {
+    std::fill(std::begin(t.row_changed), std::end(t.row_changed), false);
+    ThinRows<0>(t);
+    ThinRows<1>(t);
     changing = false;
-    bool start_changed[kCanvasHeight];
-    bool row_changed[kCanvasHeight];
     for (int y = 0; y < kCanvasHeight; ++y) {
-      start_changed[y] = canvas[y * kStride] != 2;
-      row_changed[y] = false;
-    }
-    for (int pass = 0; pass < 2; ++pass) {
-      const std::array<bool, 512>& set = tables.window[pass];
-      for (int y = kFirstRow; y <= kLastRow; ++y) {
-        if (!start_changed[y] && !start_changed[y - 1] && !start_changed[y + 1]) continue;
-        uint8_t* row = canvas + y * kStride;
-        RowBits& b = bits[y];
-        uint64_t across[4];
-        if (pass == 0) {
-          // Left and right neighbours: the row's own set mask shifted by one column.
-          for (int i = 0; i < 4; ++i) across[i] = FromLeft(b.set, i) & FromRight(b.set, i);
-        } else {
-          for (int i = 0; i < 4; ++i) across[i] = bits[y - 1].set[i] & bits[y + 1].set[i];
-        }
-        // The window is read from the masks as the row starts: the row above is done for
-        // this pass and the row below untouched. Of the pixel's own row only the left
-        // neighbour can have changed, when it was the candidate just before and went; both
-        // answers are looked up, so the lookups do not wait on each other.
-        const uint64_t* up = bits[y - 1].ridge;
-        const uint64_t* down = bits[y + 1].ridge;
-        uint64_t removed[4] = {};
-        int previous = -2;
-        bool previous_removed = false;
-        for (int i = 0; i < 4; ++i) {
-          uint64_t candidates = b.ridge[i] & ~across[i] & kColumnsFrom[i];
-          while (candidates != 0) {
-            const int bit = __builtin_ctzll(candidates);
-            const int x = i * 64 + bit;
-            candidates &= candidates - 1;
-            const unsigned window = Triple(up, x) | Triple(b.ridge, x) << 3 | Triple(down, x) << 6;
-            const bool as_started = set[window];
-            const bool left_gone = set[window & ~(1u << 3)];
-            const bool gone = previous_removed & (previous == x - 1);
-            const bool remove = (gone & left_gone) | (!gone & as_started);
-            row[x] = remove ? 1 : 3;
-            removed[i] |= static_cast<uint64_t>(remove) << bit;
-            previous = x;
-            previous_removed = remove;
-          }
-        }
-        bool deleted_any = false;
-        for (int i = 0; i < 4; ++i) {
-          b.ridge[i] &= ~removed[i];
-          deleted_any |= removed[i] != 0;
-        }
-        if (deleted_any) {
-          row_changed[y] = true;
-          changing = true;
-        }
-      }
-    }
-    for (int y = 0; y < kCanvasHeight; ++y) {
-      uint8_t* row = canvas + y * kStride;
-      if (start_changed[y]) {
-        // 1 (deleted) becomes 0 and 3 stays 3: every byte becomes 3 x its bit 1. Column 0
-        // is rewritten below.
-        for (int i = 0; i < kCanvasWidth; i += 8) {
-          uint64_t w;
-          std::memcpy(&w, row + i, 8);
-          w = ((w >> 1) & 0x0101010101010101ULL) * 3;
-          std::memcpy(row + i, &w, 8);
-        }
-        for (int i = 0; i < 4; ++i) bits[y].set[i] = bits[y].ridge[i];
-        changing = true;
-      }
-      row[0] = row_changed[y] ? 0 : 2;
+      ThinRow& row = t.rows[y];
+      if (t.start_changed[y]) row.set = row.ridge;
+      t.start_changed[y] = t.row_changed[y];
+      changing |= t.row_changed[y];
     }
   }
-  for (int i = 0; i < kCanvasBytes; ++i) canvas[i] = canvas[i] & ~2 & 0xFF;
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    uint8_t* out = canvas + y * kStride;
+    for (int i = 0; i < kRowWords; ++i) {
+      for (int j = 0; j < 8; ++j) {
+        const uint64_t bytes = kBytesOfBits[(t.rows[y].ridge[i] >> (8 * j)) & 0xFF];
+        std::memcpy(out + i * 64 + j * 8, &bytes, 8);
+      }
+    }
+  }
 }
 
 namespace {
@@ -429,8 +395,8 @@ void RemoveSpurs(uint8_t* skeleton) {
   for (int y = 8; y <= 279; ++y) {
     // The row's skeleton pixels as it starts; erasing only clears pixels, so each is
     // checked again when its turn comes.
-    uint64_t pixels[4];
-    RowMask(skeleton + y * kStride, GatherLowBits, pixels);
+    RowMask pixels;
+    MaskOfRow(skeleton + y * kStride, GatherLowBits, pixels);
     for (int i = 0; i < 4; ++i) {
       for (uint64_t left = pixels[i]; left != 0; left &= left - 1) {
         const int x = i * 64 + __builtin_ctzll(left);

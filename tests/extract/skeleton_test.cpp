@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "reader/extract/minutiae.h"
+#include "reader/extract/neighbour_planes.h"
 
 namespace vantrel::extract {
 namespace {
@@ -193,6 +194,28 @@ TEST(Thin, ClearsColumnZeroUsedForMarkers) {
   for (int y = 0; y < kCanvasHeight; ++y) At(c, 0, y) = 1;
   Thin(c.data());
   EXPECT_EQ(CountSet(c), 0);
+}
+
+// The logic form of the deletion sets, fed all 256 patterns at once (pattern 64 w + j in
+// bit j of word w), against the sets themselves.
+TEST(Thin, DeletionLogicMatchesTheSetsForEveryPattern) {
+  for (int pass = 0; pass < 2; ++pass) {
+    int deleted = 0;
+    for (int w = 0; w < 4; ++w) {
+      uint64_t plane[8] = {};
+      for (int j = 0; j < 64; ++j) {
+        for (int k = 0; k < 8; ++k) plane[k] |= static_cast<uint64_t>((64 * w + j) >> k & 1) << j;
+      }
+      const NeighbourPlanes p{plane[0], plane[1], plane[2], plane[3],
+                              plane[4], plane[5], plane[6], plane[7]};
+      const uint64_t logic = ThinDeletesAll(pass, p);
+      for (int j = 0; j < 64; ++j) {
+        ASSERT_EQ((logic >> j & 1) != 0, ThinDeletes(pass, 64 * w + j)) << pass << " " << 64 * w + j;
+        deleted += ThinDeletes(pass, 64 * w + j);
+      }
+    }
+    EXPECT_EQ(deleted, 70) << "pass " << pass;
+  }
 }
 
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length

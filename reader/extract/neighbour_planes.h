@@ -1,0 +1,92 @@
+// Rows of a canvas as bit masks (one bit per column, four 64-bit words per 256-pixel
+// row) and the eight neighbours of 64 pixels at once as bit planes. Thinning, spur
+// removal and minutia detection decide on neighbour patterns; on planes they decide for
+// a whole word of pixels with a few logic operations instead of one lookup per pixel.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "reader/extract/extract_context.h"
+
+namespace vantrel::extract {
+
+inline constexpr int kRowWords = kCanvasWidth / 64;
+static_assert(kRowWords * 64 == kCanvasWidth);
+
+// A row mask with a clear word on each side, so that the neighbours of the end words
+// read as clear without a test. Word i (0..kRowWords - 1) holds columns 64 i .. 64 i + 63.
+struct RowMask {
+  uint64_t guarded[kRowWords + 2] = {};
+  uint64_t& operator[](int i) { return guarded[i + 1]; }
+  uint64_t operator[](int i) const { return guarded[i + 1]; }
+};
+
+static_assert(std::endian::native == std::endian::little,
+              "row masks read the canvas eight bytes at a time");
+
+// Bit i of the result is the low bit of byte i of w.
+inline uint64_t GatherLowBits(uint64_t w) {
+  return ((w & 0x0101010101010101ULL) * 0x0102040810204080ULL) >> 56;
+}
+
+// Bit i of the result: byte i of w is not 0.
+inline uint64_t NonZeroBytes(uint64_t w) {
+  const uint64_t high = ((w & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | w;
+  return GatherLowBits(high >> 7);
+}
+
+// One bit per column of a 256-pixel row: bits_of turns eight bytes (read as one word)
+// into their eight bits.
+template <typename BitsOf>
+inline void MaskOfRow(const uint8_t* row, BitsOf bits_of, RowMask& mask) {
+  for (int i = 0; i < kRowWords; ++i) {
+    mask[i] = 0;
+    for (int j = 0; j < 8; ++j) {
+      uint64_t w;
+      std::memcpy(&w, row + i * 64 + j * 8, 8);
+      mask[i] |= static_cast<uint64_t>(bits_of(w)) << (8 * j);
+    }
+  }
+}
+
+// The mask moved one column right: bit x set where column x - 1 is.
+inline uint64_t FromLeft(const RowMask& mask, int i) {
+  return (mask[i] << 1) | (mask[i - 1] >> 63);
+}
+
+// The mask moved one column left: bit x set where column x + 1 is.
+inline uint64_t FromRight(const RowMask& mask, int i) {
+  return (mask[i] >> 1) | (mask[i + 1] << 63);
+}
+
+// The eight neighbours of the 64 pixels of word i of a row, named by direction (y grows
+// downwards); bit j of each plane belongs to column 64 i + j. Columns beyond the row ends
+// read as clear.
+struct NeighbourPlanes {
+  uint64_t e, ne, n, nw, w, sw, s, se;
+};
+
+inline NeighbourPlanes PlanesOf(const RowMask& up, const RowMask& row, const RowMask& down,
+                                int i) {
+  return {FromRight(row, i), FromRight(up, i), up[i],   FromLeft(up, i),
+          FromLeft(row, i),  FromLeft(down, i), down[i], FromRight(down, i)};
+}
+
+// The thinning deletion sets (ThinDeletes) as logic: bit j set when the pattern of
+// pixel j is in the set of the pass. A pass-0 pixel goes when exactly one of its left
+// and right neighbours is ridge and some neighbour lies above or below; a pass-1 pixel
+// when exactly one of its upper and lower neighbours is ridge and some neighbour lies
+// to the left or right. In both passes every ridge diagonal neighbour must touch one of
+// the two side neighbours beside it in the ring. The tests compare this with the sets
+// for every pattern.
+inline uint64_t ThinDeletesAll(int pass, const NeighbourPlanes& p) {
+  const uint64_t corners = (p.e | p.n | ~p.ne) & (p.w | p.n | ~p.nw) & (p.w | p.s | ~p.sw) &
+                           (p.e | p.s | ~p.se);
+  const uint64_t diagonals = p.ne | p.nw | p.sw | p.se;
+  if (pass == 0) return (p.e ^ p.w) & (p.n | p.s | diagonals) & corners;
+  return (p.n ^ p.s) & (p.e | p.w | diagonals) & corners;
+}
+
+}  // namespace vantrel::extract
