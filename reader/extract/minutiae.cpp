@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "reader/extract/neighbour_planes.h"
 #include "reader/record/angle.h"
 #include "reader/record/record.h"
 
@@ -546,20 +547,37 @@ struct RawCounts {
   int endings = 0, bifurcations = 0;
 };
 
-// Detection, in scan order. A full list keeps overwriting its last slot.
+// Detection, in scan order. A full list keeps overwriting its last slot. A row's
+// candidates are found for all its pixels at once from the neighbour counts: endings
+// have 1, 5 or 7 neighbours, bifurcations 3 with no two of them side by side in the ring.
+// Each list is filled in column order, as a pixel-by-pixel scan fills it.
 RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
+  static_assert(kFirstColumn / 64 == 0 && kLastColumn / 64 == kRowWords - 1);
+  constexpr uint64_t kColumns[kRowWords] = {~0ULL << kFirstColumn, ~0ULL, ~0ULL,
+                                            ~0ULL >> (63 - kLastColumn % 64)};
   RawCounts raw;
+  RowWindow rows;
+  rows.Load(skeleton, kFirstRow);
   for (int y = kFirstRow; y <= kLastRow; ++y) {
-    for (int x = kFirstColumn; x <= kLastColumn; ++x) {
-      if (skeleton[y * kStride + x] == 0) continue;
-      const Neighbours nb = NeighbourCode(skeleton, x, y);
-      if (nb.count == 3) {
-        if (ThinPairs(nb.code).found) continue;
-        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
-      } else if (nb.count == 1 || nb.count == 5 || nb.count == 7) {
+    if (y > kFirstRow) rows.Next(skeleton, y);
+    RowMask centre;
+    MaskOfRow(skeleton + y * kStride, NonZeroBytes, centre);
+    for (int i = 0; i < kRowWords; ++i) {
+      const uint64_t pixels = centre[i] & kColumns[i];
+      if (pixels == 0) continue;
+      const NeighbourPlanes p = rows.Planes(i);
+      const CountPlanes count = NeighbourCounts(p);
+      uint64_t endings = pixels & count.ones & ~(count.twos & ~count.fours);
+      uint64_t forks = pixels & count.ones & count.twos & ~count.fours & ~AdjacentNeighbours(p);
+      for (; endings != 0; endings &= endings - 1) {
+        const int x = i * 64 + __builtin_ctzll(endings);
         w.endings[raw.endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
         if (++raw.endings == kMaxEndingCandidates) raw.endings = kMaxEndingCandidates - 1;
+      }
+      for (; forks != 0; forks &= forks - 1) {
+        const int x = i * 64 + __builtin_ctzll(forks);
+        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
       }
     }
   }

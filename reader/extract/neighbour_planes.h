@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "reader/extract/extract_context.h"
 
@@ -88,5 +89,66 @@ inline uint64_t ThinDeletesAll(int pass, const NeighbourPlanes& p) {
   if (pass == 0) return (p.e ^ p.w) & (p.n | p.s | diagonals) & corners;
   return (p.n ^ p.s) & (p.e | p.w | diagonals) & corners;
 }
+
+// Bit j set where pixel j has at most one neighbour set.
+inline uint64_t AtMostOneNeighbour(const NeighbourPlanes& p) {
+  uint64_t one = 0, two = 0;
+  for (const uint64_t v : {p.e, p.ne, p.n, p.nw, p.w, p.sw, p.s, p.se}) {
+    two |= one & v;
+    one |= v;
+  }
+  return ~two;
+}
+
+// The neighbour count of 64 pixels, as one plane per binary digit.
+struct CountPlanes {
+  uint64_t ones, twos, fours, eights;
+};
+
+inline CountPlanes NeighbourCounts(const NeighbourPlanes& p) {
+  // Full and half adders: sum and carry of three planes, then of the carries.
+  auto add3 = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
+    carry = (a & b) | (c & (a ^ b));
+    return a ^ b ^ c;
+  };
+  uint64_t c1, c2, c4;
+  const uint64_t s1 = add3(p.e, p.ne, p.n, c1);
+  const uint64_t s2 = add3(p.nw, p.w, p.sw, c2);
+  const uint64_t s3 = p.s ^ p.se, c3 = p.s & p.se;
+  const uint64_t ones = add3(s1, s2, s3, c4);
+  uint64_t fours_a;
+  const uint64_t twos_a = add3(c1, c2, c3, fours_a);
+  const uint64_t twos = twos_a ^ c4, fours_b = twos_a & c4;
+  return {ones, twos, fours_a ^ fours_b, fours_a & fours_b};
+}
+
+// Bit j set where two neighbours of pixel j that lie next to each other in the ring are
+// both set (what ThinPairs finds).
+inline uint64_t AdjacentNeighbours(const NeighbourPlanes& p) {
+  return (p.e & p.ne) | (p.ne & p.n) | (p.n & p.nw) | (p.nw & p.w) | (p.w & p.sw) |
+         (p.sw & p.s) | (p.s & p.se) | (p.se & p.e);
+}
+
+// The low-bit masks of rows y - 1, y and y + 1 of a canvas, 1 <= y <= kCanvasHeight - 2.
+struct RowWindow {
+  RowMask up, row, down;
+
+  // Reads the three rows from the canvas.
+  void Load(const uint8_t* canvas, int y) {
+    MaskOfRow(canvas + (y - 1) * kCanvasWidth, GatherLowBits, up);
+    MaskOfRow(canvas + y * kCanvasWidth, GatherLowBits, row);
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, GatherLowBits, down);
+  }
+
+  // Moves from row y - 1 to row y; rows y - 1 and y must not have changed since they
+  // were read.
+  void Next(const uint8_t* canvas, int y) {
+    up = row;
+    row = down;
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, GatherLowBits, down);
+  }
+
+  NeighbourPlanes Planes(int i) const { return PlanesOf(up, row, down, i); }
+};
 
 }  // namespace vantrel::extract

@@ -76,13 +76,43 @@ inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* mi
 }
 #endif
 
+// Clears the bits of columns 0..x of a row's bits.
+inline void ClearColumnsUpTo(int x, uint64_t (&bits)[kRowWords]) {
+  for (int j = 0; j < kRowWords; ++j) {
+    const int first = x + 1 - 64 * j;  // the first column still to come, in word j
+    if (first >= 64) {
+      bits[j] = 0;
+    } else if (first > 0) {
+      bits[j] &= ~0ULL << first;
+    }
+  }
+}
+
+// Visits the columns whose bits `work_out` gives, in order. When `visit` changes the
+// canvas (returns true) the bits are worked out again and only the columns still to
+// come are visited.
+template <typename WorkOut, typename Visit>
+void VisitInOrder(WorkOut work_out, Visit visit) {
+  uint64_t bits[kRowWords];
+  work_out(bits);
+  for (int i = 0; i < kRowWords; ++i) {
+    while (bits[i] != 0) {
+      const int x = i * 64 + __builtin_ctzll(bits[i]);
+      bits[i] &= bits[i] - 1;
+      if (!visit(x)) continue;
+      work_out(bits);
+      ClearColumnsUpTo(x, bits);
+    }
+  }
+}
+
 // Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
-inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[4]) {
+inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[kRowWords]) {
   RowMask one, below;
   MaskOfRow(binary + y * kStride,
             [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; }, one);
   MaskOfRow(binary + (y + 1) * kStride, NonZeroBytes, below);
-  for (int i = 0; i < 4; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
+  for (int i = 0; i < kRowWords; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
 }
 
 }  // namespace
@@ -177,26 +207,9 @@ bool FillContour(uint8_t* binary, int x, int y) {
 
 void FillHoles(uint8_t* binary) {
   for (int y = 8; y <= 279; ++y) {
-    // The starts of the row, in column order. Only a fill can change them; after one
-    // they are worked out again for the columns still to come.
-    uint64_t starts[4];
-    ContourStarts(binary, y, starts);
-    for (int i = 0; i < 4; ++i) {
-      while (starts[i] != 0) {
-        const int x = i * 64 + __builtin_ctzll(starts[i]);
-        starts[i] &= starts[i] - 1;
-        if (!FillContour(binary, x, y)) continue;
-        ContourStarts(binary, y, starts);
-        for (int j = 0; j < 4; ++j) {
-          const int first = x + 1 - 64 * j;  // the first column still to come, in word j
-          if (first >= 64) {
-            starts[j] = 0;
-          } else if (first > 0) {
-            starts[j] &= ~0ULL << first;
-          }
-        }
-      }
-    }
+    // The starts of the row, in column order. Only a fill can change them.
+    VisitInOrder([&](uint64_t (&starts)[kRowWords]) { ContourStarts(binary, y, starts); },
+                 [&](int x) { return FillContour(binary, x, y); });
   }
 }
 
@@ -347,15 +360,15 @@ void Thin(uint8_t* canvas) {
 namespace {
 
 // Follows the skeleton from the end (x, y), one neighbour or none, and erases the path
-// when it ends or meets a junction within 8 pixels.
-void EraseSpurFrom(uint8_t* skeleton, int x, int y) {
+// when it ends or meets a junction within 8 pixels. Whether anything was erased.
+bool EraseSpurFrom(uint8_t* skeleton, int x, int y) {
   // A path is erased only when it ends within 8 pixels, so 9 positions suffice; one
   // more for the junction pixel that may be taken along.
   constexpr int kMaxSimpleSteps = 7;
   int path_x[kMaxSimpleSteps + 3];
   int path_y[kMaxSimpleSteps + 3];
   const Neighbours start = NeighbourCode(skeleton, x, y);
-  if (start.count >= 2) return;
+  if (start.count >= 2) return false;
   int count = 0;
   path_x[count] = x;
   path_y[count] = y;
@@ -365,12 +378,12 @@ void EraseSpurFrom(uint8_t* skeleton, int x, int y) {
   int simple_steps = 0;
   while (c != 0) {
     const int e = DirectionIndex(c);
-    if (e > 7) return;  // several bits left: not a simple path, leave it
+    if (e > 7) return false;  // several bits left: not a simple path, leave it
     cx += kDirectionDx[e];
     cy += kDirectionDy[e];
     const Neighbours next = NeighbourCode(skeleton, cx, cy);
     if (next.count <= 2) {
-      if (++simple_steps > kMaxSimpleSteps) return;
+      if (++simple_steps > kMaxSimpleSteps) return false;
       c = next.code & ~(1 << ((e + 4) % 8)) & 0xFF;
       path_x[count] = cx;
       path_y[count] = cy;
@@ -387,22 +400,34 @@ void EraseSpurFrom(uint8_t* skeleton, int x, int y) {
     break;
   }
   for (int i = 0; i < count; ++i) skeleton[path_y[i] * kStride + path_x[i]] = 0;
+  return true;
+}
+
+// The ends of row y, one bit per column: pixels with bit 0 set and fewer than two
+// neighbours.
+void SpurEnds(const RowWindow& rows, uint64_t (&ends)[kRowWords]) {
+  for (int i = 0; i < kRowWords; ++i) ends[i] = rows.row[i] & AtMostOneNeighbour(rows.Planes(i));
 }
 
 }  // namespace
 
+// Only ends can start an erasure, and between erasures the canvas stays as it is, so
+// each row is visited at its ends, worked out as the row starts and again after each
+// erasure for the columns still to come.
 void RemoveSpurs(uint8_t* skeleton) {
-  for (int y = 8; y <= 279; ++y) {
-    // The row's skeleton pixels as it starts; erasing only clears pixels, so each is
-    // checked again when its turn comes.
-    RowMask pixels;
-    MaskOfRow(skeleton + y * kStride, GatherLowBits, pixels);
-    for (int i = 0; i < 4; ++i) {
-      for (uint64_t left = pixels[i]; left != 0; left &= left - 1) {
-        const int x = i * 64 + __builtin_ctzll(left);
-        if ((skeleton[y * kStride + x] & 1) != 0) EraseSpurFrom(skeleton, x, y);
-      }
-    }
+  constexpr int kFirstRow = 8, kLastRow = 279;
+  RowWindow rows;
+  rows.Load(skeleton, kFirstRow);
+  for (int y = kFirstRow; y <= kLastRow; ++y) {
+    if (y > kFirstRow) rows.Next(skeleton, y);
+    bool first = true;
+    VisitInOrder(
+        [&](uint64_t (&ends)[kRowWords]) {
+          if (!first) rows.Load(skeleton, y);  // after an erasure
+          first = false;
+          SpurEnds(rows, ends);
+        },
+        [&](int x) { return EraseSpurFrom(skeleton, x, y); });
   }
 }
 

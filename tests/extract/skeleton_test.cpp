@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <vector>
 
 #include "reader/extract/minutiae.h"
@@ -196,26 +197,37 @@ TEST(Thin, ClearsColumnZeroUsedForMarkers) {
   EXPECT_EQ(CountSet(c), 0);
 }
 
-// The logic form of the deletion sets, fed all 256 patterns at once (pattern 64 w + j in
-// bit j of word w), against the sets themselves.
-TEST(Thin, DeletionLogicMatchesTheSetsForEveryPattern) {
-  for (int pass = 0; pass < 2; ++pass) {
-    int deleted = 0;
-    for (int w = 0; w < 4; ++w) {
-      uint64_t plane[8] = {};
-      for (int j = 0; j < 64; ++j) {
-        for (int k = 0; k < 8; ++k) plane[k] |= static_cast<uint64_t>((64 * w + j) >> k & 1) << j;
-      }
-      const NeighbourPlanes p{plane[0], plane[1], plane[2], plane[3],
-                              plane[4], plane[5], plane[6], plane[7]};
-      const uint64_t logic = ThinDeletesAll(pass, p);
-      for (int j = 0; j < 64; ++j) {
-        ASSERT_EQ((logic >> j & 1) != 0, ThinDeletes(pass, 64 * w + j)) << pass << " " << 64 * w + j;
-        deleted += ThinDeletes(pass, 64 * w + j);
-      }
+// The logic forms of the per-pixel rules, fed all 256 neighbour patterns at once
+// (pattern 64 w + j in bit j of word w), against the rules pattern by pattern: the
+// thinning deletion sets, the neighbour count and the ring-neighbour pairs of ThinPairs.
+TEST(NeighbourPlanes, LogicMatchesThePerPixelRulesForEveryPattern) {
+  int deleted[2] = {};
+  for (int w = 0; w < 4; ++w) {
+    uint64_t plane[8] = {};
+    for (int j = 0; j < 64; ++j) {
+      for (int k = 0; k < 8; ++k) plane[k] |= static_cast<uint64_t>((64 * w + j) >> k & 1) << j;
     }
-    EXPECT_EQ(deleted, 70) << "pass " << pass;
+    const NeighbourPlanes p{plane[0], plane[1], plane[2], plane[3],
+                            plane[4], plane[5], plane[6], plane[7]};
+    const uint64_t thin[2] = {ThinDeletesAll(0, p), ThinDeletesAll(1, p)};
+    const uint64_t at_most_one = AtMostOneNeighbour(p), pairs = AdjacentNeighbours(p);
+    const CountPlanes count = NeighbourCounts(p);
+    for (int j = 0; j < 64; ++j) {
+      const int pattern = 64 * w + j;
+      auto bit = [j](uint64_t v) { return static_cast<int>(v >> j & 1); };
+      for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_EQ(bit(thin[pass]) != 0, ThinDeletes(pass, pattern)) << pass << " " << pattern;
+        deleted[pass] += ThinDeletes(pass, pattern);
+      }
+      const int n = std::popcount(static_cast<unsigned>(pattern));
+      ASSERT_EQ(bit(count.ones) + 2 * bit(count.twos) + 4 * bit(count.fours) + 8 * bit(count.eights), n)
+          << pattern;
+      ASSERT_EQ(bit(at_most_one) != 0, n <= 1) << pattern;
+      ASSERT_EQ(bit(pairs) != 0, ThinPairs(static_cast<uint8_t>(pattern)).found) << pattern;
+    }
   }
+  EXPECT_EQ(deleted[0], 70);
+  EXPECT_EQ(deleted[1], 70);
 }
 
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length
