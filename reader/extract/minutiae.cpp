@@ -561,7 +561,7 @@ RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
   for (int y = kFirstRow; y <= kLastRow; ++y) {
     if (y > kFirstRow) rows.Next(skeleton, y);
     RowMask centre;
-    MaskOfRow(skeleton + y * kStride, NonZeroBytes, centre);
+    MaskOfRow(skeleton + y * kStride, NonZeroOf64, centre);
     for (int i = 0; i < kRowWords; ++i) {
       const uint64_t pixels = centre[i] & kColumns[i];
       if (pixels == 0) continue;

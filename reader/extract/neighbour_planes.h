@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "reader/extract/extract_context.h"
+#include "reader/extract/neighbour_planes_sse2.h"
 
 namespace vantrel::extract {
 
@@ -27,6 +28,8 @@ struct RowMask {
 static_assert(std::endian::native == std::endian::little,
               "row masks read the canvas eight bytes at a time");
 
+namespace plain {
+
 // Bit i of the result is the low bit of byte i of w.
 inline uint64_t GatherLowBits(uint64_t w) {
   return ((w & 0x0101010101010101ULL) * 0x0102040810204080ULL) >> 56;
@@ -38,18 +41,46 @@ inline uint64_t NonZeroBytes(uint64_t w) {
   return GatherLowBits(high >> 7);
 }
 
-// One bit per column of a 256-pixel row: bits_of turns eight bytes (read as one word)
-// into their eight bits.
+// Bit i of the result is bits_of(eight bytes read as one word) for the byte i of 64.
+template <typename BitsOf>
+inline uint64_t BitsOf64(const uint8_t* p, BitsOf bits_of) {
+  uint64_t bits = 0;
+  for (int j = 0; j < 8; ++j) {
+    uint64_t w;
+    std::memcpy(&w, p + j * 8, 8);
+    bits |= static_cast<uint64_t>(bits_of(w)) << (8 * j);
+  }
+  return bits;
+}
+
+// Bit i: byte i of the 64 from p has bit 0 set.
+inline uint64_t LowBitsOf64(const uint8_t* p) { return BitsOf64(p, GatherLowBits); }
+
+// Bit i: byte i is not 0.
+inline uint64_t NonZeroOf64(const uint8_t* p) { return BitsOf64(p, NonZeroBytes); }
+
+// Bit i: byte i is 1.
+inline uint64_t OnesOf64(const uint8_t* p) {
+  return BitsOf64(p, [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; });
+}
+
+}  // namespace plain
+
+#if defined(VANTREL_SSE2)
+using sse2::LowBitsOf64;
+using sse2::NonZeroOf64;
+using sse2::OnesOf64;
+#else
+using plain::LowBitsOf64;
+using plain::NonZeroOf64;
+using plain::OnesOf64;
+#endif
+
+// One bit per column of a 256-pixel row: bits_of turns 64 bytes into their 64 bits
+// (LowBitsOf64, NonZeroOf64, OnesOf64).
 template <typename BitsOf>
 inline void MaskOfRow(const uint8_t* row, BitsOf bits_of, RowMask& mask) {
-  for (int i = 0; i < kRowWords; ++i) {
-    mask[i] = 0;
-    for (int j = 0; j < 8; ++j) {
-      uint64_t w;
-      std::memcpy(&w, row + i * 64 + j * 8, 8);
-      mask[i] |= static_cast<uint64_t>(bits_of(w)) << (8 * j);
-    }
-  }
+  for (int i = 0; i < kRowWords; ++i) mask[i] = bits_of(row + 64 * i);
 }
 
 // The mask moved one column right: bit x set where column x - 1 is.
@@ -135,9 +166,9 @@ struct RowWindow {
 
   // Reads the three rows from the canvas.
   void Load(const uint8_t* canvas, int y) {
-    MaskOfRow(canvas + (y - 1) * kCanvasWidth, GatherLowBits, up);
-    MaskOfRow(canvas + y * kCanvasWidth, GatherLowBits, row);
-    MaskOfRow(canvas + (y + 1) * kCanvasWidth, GatherLowBits, down);
+    MaskOfRow(canvas + (y - 1) * kCanvasWidth, LowBitsOf64, up);
+    MaskOfRow(canvas + y * kCanvasWidth, LowBitsOf64, row);
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, LowBitsOf64, down);
   }
 
   // Moves from row y - 1 to row y; rows y - 1 and y must not have changed since they
@@ -145,7 +176,7 @@ struct RowWindow {
   void Next(const uint8_t* canvas, int y) {
     up = row;
     row = down;
-    MaskOfRow(canvas + (y + 1) * kCanvasWidth, GatherLowBits, down);
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, LowBitsOf64, down);
   }
 
   NeighbourPlanes Planes(int i) const { return PlanesOf(up, row, down, i); }

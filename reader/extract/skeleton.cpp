@@ -109,9 +109,8 @@ void VisitInOrder(WorkOut work_out, Visit visit) {
 // Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
 inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[kRowWords]) {
   RowMask one, below;
-  MaskOfRow(binary + y * kStride,
-            [](uint64_t w) { return ~NonZeroBytes(w ^ 0x0101010101010101ULL) & 0xFF; }, one);
-  MaskOfRow(binary + (y + 1) * kStride, NonZeroBytes, below);
+  MaskOfRow(binary + y * kStride, OnesOf64, one);
+  MaskOfRow(binary + (y + 1) * kStride, NonZeroOf64, below);
   for (int i = 0; i < kRowWords; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
 }
 
@@ -327,7 +326,7 @@ void Thin(uint8_t* canvas) {
   Thinning t;
   for (int y = 0; y < kCanvasHeight; ++y) {
     ThinRow& row = t.rows[y];
-    MaskOfRow(canvas + y * kStride, NonZeroBytes, row.ridge);
+    MaskOfRow(canvas + y * kStride, NonZeroOf64, row.ridge);
     row.ridge[0] &= ~1ULL;
     row.set = row.ridge;
     t.start_changed[y] = true;

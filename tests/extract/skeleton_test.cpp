@@ -230,6 +230,32 @@ TEST(NeighbourPlanes, LogicMatchesThePerPixelRulesForEveryPattern) {
   EXPECT_EQ(deleted[1], 70);
 }
 
+// Both forms of turning bytes into row bits (the chosen one and the plain one), against
+// the test of each byte, on bytes with and without their low bit and high bit.
+TEST(NeighbourPlanes, RowBitsFollowTheBytes) {
+  constexpr uint8_t kValues[] = {0, 1, 2, 3, 127, 128, 129, 254, 255};
+  uint8_t bytes[64 * 9];
+  for (int i = 0; i < 64 * 9; ++i) bytes[i] = kValues[(i * 7 + i / 9) % 9];
+  using BitsOf = uint64_t (*)(const uint8_t*);
+  struct Form {
+    BitsOf chosen, plain;
+    bool (*rule)(uint8_t);
+  };
+  const Form forms[] = {
+      {LowBitsOf64, plain::LowBitsOf64, [](uint8_t v) { return (v & 1) != 0; }},
+      {NonZeroOf64, plain::NonZeroOf64, [](uint8_t v) { return v != 0; }},
+      {OnesOf64, plain::OnesOf64, [](uint8_t v) { return v == 1; }},
+  };
+  for (const Form& form : forms) {
+    for (int start = 0; start <= 64 * 8; start += 64) {
+      uint64_t expected = 0;
+      for (int j = 0; j < 64; ++j) expected |= static_cast<uint64_t>(form.rule(bytes[start + j])) << j;
+      ASSERT_EQ(form.chosen(bytes + start), expected) << start;
+      ASSERT_EQ(form.plain(bytes + start), expected) << start;
+    }
+  }
+}
+
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length
 // leaving the step pixel up and to the right.
 Canvas RidgeWithBranch(int branch) {
