@@ -125,12 +125,35 @@ inline int SquaredDistance(int x1, int y1, int x2, int y2) {
 
 // Set bits of an 8-neighbour code (0..255), by halves, quarters and nibbles: the
 // baseline instruction set has no population count instruction.
-int BitCount(unsigned v) {
+constexpr int BitCount(unsigned v) {
   v &= 0xFF;
   v = v - ((v >> 1) & 0x55);
   v = (v & 0x33) + ((v >> 2) & 0x33);
   return static_cast<int>((v + (v >> 4)) & 0x0F);
 }
+
+// One step of a trace, by the direction d it arrived in and the neighbour bits of the
+// pixel it arrived at: the three neighbours behind cleared, the corners of ring pairs
+// thinned, an odd count goes on in the direction of the code, an even one stops with
+// 1 (nothing ahead) or the count.
+struct TraceStep {
+  uint8_t next;    // direction to go on in; kStop when the trace stops here
+  uint8_t result;  // when it stops
+};
+constexpr uint8_t kStop = 8;
+
+constexpr std::array<std::array<TraceStep, 256>, 8> kTraceSteps = [] {
+  std::array<std::array<TraceStep, 256>, 8> t{};
+  for (int d = 0; d < 8; ++d) {
+    for (unsigned bits = 0; bits < 256; ++bits) {
+      const uint8_t code = kPairTable[bits & ~unsigned{kBehind[d]}].code;
+      const int count = BitCount(code);
+      t[d][bits] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count)}
+                                  : TraceStep{kDirectionTable[code], 0};
+    }
+  }
+  return t;
+}();
 
 // Is there a skeleton pixel on the digital line between P and Q (ends excluded)?
 bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
@@ -497,16 +520,14 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     }
     r.x = nx;
     r.y = ny;
-    const unsigned ahead = NeighbourBits(skeleton, nx, ny) & ~unsigned{kBehind[d]};
-    const unsigned code = kPairTable[ahead].code;
-    const int count = BitCount(code);
-    if (count % 2 == 0) {
+    const TraceStep next = kTraceSteps[d][NeighbourBits(skeleton, nx, ny)];
+    if (next.next == kStop) {
       r.direction = 10;
-      r.result = count == 0 ? 1 : count;
+      r.result = next.result;
       r.steps = step;
       return r;
     }
-    d = kDirectionTable[code];
+    d = next.next;
   }
   r.direction = d;
   r.result = 0;

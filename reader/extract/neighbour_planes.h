@@ -95,10 +95,12 @@ inline uint64_t FromRight(const RowMask& mask, int i) {
 
 // The eight neighbours of the 64 pixels of word i of a row, named by direction (y grows
 // downwards); bit j of each plane belongs to column 64 i + j. Columns beyond the row ends
-// read as clear.
-struct NeighbourPlanes {
-  uint64_t e, ne, n, nw, w, sw, s, se;
+// read as clear. The vector forms hold several words of a row in one `Bits`.
+template <typename Bits>
+struct Planes {
+  Bits e, ne, n, nw, w, sw, s, se;
 };
+using NeighbourPlanes = Planes<uint64_t>;
 
 inline NeighbourPlanes PlanesOf(const RowMask& up, const RowMask& row, const RowMask& down,
                                 int i) {
@@ -112,11 +114,13 @@ inline NeighbourPlanes PlanesOf(const RowMask& up, const RowMask& row, const Row
 // when exactly one of its upper and lower neighbours is ridge and some neighbour lies
 // to the left or right. In both passes every ridge diagonal neighbour must touch one of
 // the two side neighbours beside it in the ring. The tests compare this with the sets
-// for every pattern.
-inline uint64_t ThinDeletesAll(int pass, const NeighbourPlanes& p) {
-  const uint64_t corners = (p.e | p.n | ~p.ne) & (p.w | p.n | ~p.nw) & (p.w | p.s | ~p.sw) &
-                           (p.e | p.s | ~p.se);
-  const uint64_t diagonals = p.ne | p.nw | p.sw | p.se;
+// for every pattern. Written once for a word and for the vector registers (whose
+// logic operators the compilers provide).
+template <typename Bits>
+inline Bits ThinDeletesAll(int pass, const Planes<Bits>& p) {
+  const Bits corners = (p.e | p.n | ~p.ne) & (p.w | p.n | ~p.nw) & (p.w | p.s | ~p.sw) &
+                       (p.e | p.s | ~p.se);
+  const Bits diagonals = p.ne | p.nw | p.sw | p.se;
   if (pass == 0) return (p.e ^ p.w) & (p.n | p.s | diagonals) & corners;
   return (p.n ^ p.s) & (p.e | p.w | diagonals) & corners;
 }

@@ -219,14 +219,11 @@ bool ThinDeletes(int pass, int pattern) {
 
 namespace {
 
-constexpr int kThinFirstRow = 6, kThinLastRow = 281, kThinFirstColumn = 6, kThinLastColumn = 249;
-
-// One thinning row as bit masks: `ridge` where the pixel holds 3, `set` where it is not
-// 0 (ridge, or deleted in this iteration and not yet cleared).
-struct ThinRow {
-  RowMask ridge;
-  RowMask set;
-};
+#if defined(VANTREL_SSE2)
+using sse2::ThinAnswersOf;
+#else
+using plain::ThinAnswersOf;
+#endif
 
 // Eight bytes of 0 or 1 for each value of a byte of a row mask.
 constexpr std::array<uint64_t, 256> kBytesOfBits = [] {
@@ -246,61 +243,26 @@ struct Thinning {
 };
 
 // One pass over row y, between the row above (done with this pass) and the row below
-// (not yet reached). Returns whether a pixel was deleted.
-//
-// The pixels considered are the ridge pixels that fail the "both neighbours set" test of
-// the pass; that test cannot change within an iteration (a deleted pixel stays set).
-// Every considered pixel's pattern is read from the masks as the row starts, and all of
-// a word are decided at once. The only neighbour that can change while the row is
-// scanned is the left one, when it was considered just before and went: a pixel whose
-// decision depends on that is decided again, in column order, with its left neighbour's
-// final state. Both answers of each pixel are worked out in the planes, with the left
-// neighbour present and gone.
+// (not yet reached). Returns whether a pixel was deleted. The answers of the whole row
+// are read from the masks as the row starts; only the chained pixels are decided again,
+// in column order, with their left neighbour's final state.
 template <int pass>
 bool ThinPass(Thinning& t, int y) {
-  static_assert(kThinFirstColumn / 64 == 0 && kThinLastColumn / 64 == kRowWords - 1);
-  constexpr uint64_t kColumns[kRowWords] = {~0ULL << (kThinFirstColumn % 64), ~0ULL, ~0ULL,
-                                            ~0ULL >> (63 - kThinLastColumn % 64)};
-  const ThinRow& up = t.rows[y - 1];
   ThinRow& row = t.rows[y];
-  const ThinRow& down = t.rows[y + 1];
-  RowMask considered;
-  uint64_t any = 0;
-  for (int i = 0; i < kRowWords; ++i) {
-    const uint64_t both = pass == 0 ? FromLeft(row.set, i) & FromRight(row.set, i)
-                                    : up.set[i] & down.set[i];
-    considered[i] = row.ridge[i] & ~both & kColumns[i];
-    any |= considered[i];
-  }
-  if (any == 0) return false;
-  RowMask deleted;
+  ThinAnswers answers;
+  if (!ThinAnswersOf<pass>(t.rows[y - 1], row, t.rows[y + 1], answers)) return false;
   uint64_t left_deleted = 0;  // bit 63 of the word before
-  for (int i = 0; i < kRowWords; ++i) {
-    if (considered[i] != 0) {
-      NeighbourPlanes p = PlanesOf(up.ridge, row.ridge, down.ridge, i);
-      const uint64_t left = p.w;
-      p.w = 0;
-      const uint64_t without_left = ThinDeletesAll(pass, p);
-      p.w = ~0ULL;
-      const uint64_t with_left = ThinDeletesAll(pass, p);
-      uint64_t d = considered[i] & ((left & with_left) | (~left & without_left));
-      // Considered pixels whose left neighbour was considered too, and whose answer
-      // turns on it. Their left neighbour is ridge, so d holds the answer with it.
-      uint64_t chained = considered[i] & FromLeft(considered, i) & (with_left ^ without_left);
-      while (chained != 0) {
-        const int bit = __builtin_ctzll(chained);
-        chained &= chained - 1;
-        const uint64_t gone = bit == 0 ? left_deleted : (d >> (bit - 1)) & 1;
-        if (gone != 0) d = (d & ~(1ULL << bit)) | (without_left & (1ULL << bit));
-      }
-      deleted[i] = d;
-    }
-    left_deleted = deleted[i] >> 63;
-  }
   uint64_t deleted_any = 0;
   for (int i = 0; i < kRowWords; ++i) {
-    row.ridge[i] &= ~deleted[i];
-    deleted_any |= deleted[i];
+    uint64_t d = answers.deleted[i];
+    for (uint64_t chained = answers.chained[i]; chained != 0; chained &= chained - 1) {
+      const int bit = __builtin_ctzll(chained);
+      const uint64_t gone = bit == 0 ? left_deleted : (d >> (bit - 1)) & 1;
+      if (gone != 0) d = (d & ~(1ULL << bit)) | (answers.without_left[i] & (1ULL << bit));
+    }
+    row.ridge[i] &= ~d;
+    deleted_any |= d;
+    left_deleted = d >> 63;
   }
   return deleted_any != 0;
 }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <random>
 #include <vector>
 
 #include "reader/extract/minutiae.h"
 #include "reader/extract/neighbour_planes.h"
+#include "reader/extract/skeleton_sse2.h"
+#include "reader/extract/thin_row.h"
 
 namespace vantrel::extract {
 namespace {
@@ -254,6 +257,46 @@ TEST(NeighbourPlanes, RowBitsFollowTheBytes) {
       ASSERT_EQ(form.plain(bytes + start), expected) << start;
     }
   }
+}
+
+// The SSE2 form of a thinning pass's row answers against the plain one, on random rows
+// (dense and sparse, deleted pixels among the set ones) and both passes.
+TEST(Thin, RowAnswersOfBothFormsAgree) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  using sse2::ThinAnswersOf;
+  std::mt19937_64 rng(41);
+  int compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    ThinRow rows[3];
+    for (ThinRow& r : rows) {
+      for (int i = 0; i < kRowWords; ++i) {
+        const uint64_t a = rng(), b = rng();
+        r.set[i] = round % 2 ? a | b : a & b;
+        r.ridge[i] = r.set[i] & (round % 3 ? rng() | rng() : ~0ULL);
+      }
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      ThinAnswers plain_answers{}, chosen{};
+      const bool p = pass == 0 ? plain::ThinAnswersOf<0>(rows[0], rows[1], rows[2], plain_answers)
+                               : plain::ThinAnswersOf<1>(rows[0], rows[1], rows[2], plain_answers);
+      const bool c = pass == 0 ? ThinAnswersOf<0>(rows[0], rows[1], rows[2], chosen)
+                               : ThinAnswersOf<1>(rows[0], rows[1], rows[2], chosen);
+      ASSERT_EQ(p, c) << round;
+      if (!p) continue;
+      ++compared;
+      for (int i = 0; i < kRowWords; ++i) {
+        ASSERT_EQ(plain_answers.deleted[i], chosen.deleted[i]) << round << " " << pass << " " << i;
+        ASSERT_EQ(plain_answers.chained[i], chosen.chained[i]) << round << " " << pass << " " << i;
+        if (chosen.chained[i] == 0) continue;  // only read for chained pixels
+        ASSERT_EQ(plain_answers.without_left[i] & chosen.chained[i],
+                  chosen.without_left[i] & chosen.chained[i]);
+      }
+    }
+  }
+  EXPECT_GT(compared, 600);
+#endif
 }
 
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length

@@ -1,0 +1,72 @@
+// One thinning pass over one row, on row bit masks: which pixels the pass deletes, for
+// all pixels of the row at once. The plain form is here; skeleton_sse2.h holds the SSE2
+// form, and Thin (skeleton.cpp) chains the left neighbours and applies the deletions.
+#pragma once
+
+#include <cstdint>
+
+#include "reader/extract/neighbour_planes.h"
+
+namespace vantrel::extract {
+
+inline constexpr int kThinFirstRow = 6, kThinLastRow = 281;
+inline constexpr int kThinFirstColumn = 6, kThinLastColumn = 249;
+
+// The columns a pass considers, as a row mask.
+static_assert(kThinFirstColumn / 64 == 0 && kThinLastColumn / 64 == kRowWords - 1);
+inline constexpr uint64_t kThinColumns[kRowWords] = {
+    ~0ULL << (kThinFirstColumn % 64), ~0ULL, ~0ULL, ~0ULL >> (63 - kThinLastColumn % 64)};
+
+// One thinning row as bit masks: `ridge` where the pixel holds 3, `set` where it is not
+// 0 (ridge, or deleted in this iteration and not yet cleared).
+struct ThinRow {
+  RowMask ridge;
+  RowMask set;
+};
+
+// A pass's answers for the pixels it considers in a row, read from the masks as the row
+// starts: the ridge pixels that fail the pass's "both neighbours set" test, which
+// cannot change within an iteration (a deleted pixel stays set). Of the pixel's window
+// only its left neighbour can change while the row is scanned, when it was considered
+// just before and went; `chained` marks the considered pixels whose answer turns on
+// that (their left neighbour is considered too), and `without_left` holds their answer
+// for it gone.
+struct ThinAnswers {
+  uint64_t deleted[kRowWords];       // the answer with the left neighbour as the row started
+  uint64_t chained[kRowWords];
+  uint64_t without_left[kRowWords];
+};
+
+namespace plain {
+
+// Whether the pass considers any pixel of the row; when it does, its answers.
+template <int pass>
+inline bool ThinAnswersOf(const ThinRow& up, const ThinRow& row, const ThinRow& down,
+                          ThinAnswers& out) {
+  RowMask considered;
+  uint64_t any = 0;
+  for (int i = 0; i < kRowWords; ++i) {
+    const uint64_t both = pass == 0 ? FromLeft(row.set, i) & FromRight(row.set, i)
+                                    : up.set[i] & down.set[i];
+    considered[i] = row.ridge[i] & ~both & kThinColumns[i];
+    any |= considered[i];
+  }
+  if (any == 0) return false;
+  for (int i = 0; i < kRowWords; ++i) {
+    out.deleted[i] = out.chained[i] = out.without_left[i] = 0;
+    if (considered[i] == 0) continue;
+    NeighbourPlanes p = PlanesOf(up.ridge, row.ridge, down.ridge, i);
+    const uint64_t left = p.w;
+    p.w = 0;
+    const uint64_t without_left = ThinDeletesAll(pass, p);
+    p.w = ~0ULL;
+    const uint64_t with_left = ThinDeletesAll(pass, p);
+    out.deleted[i] = considered[i] & ((left & with_left) | (~left & without_left));
+    out.chained[i] = considered[i] & FromLeft(considered, i) & (with_left ^ without_left);
+    out.without_left[i] = without_left;
+  }
+  return true;
+}
+
+}  // namespace plain
+}  // namespace vantrel::extract
