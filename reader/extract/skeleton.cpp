@@ -8,6 +8,7 @@
 #include "reader/cpu/vector_forms.h"
 #include "reader/extract/minutiae.h"
 #include "reader/extract/neighbour_planes.h"
+#include "reader/extract/skeleton_rows.h"
 #include "reader/extract/skeleton_sse2.h"
 
 namespace vantrel::extract {
@@ -51,6 +52,11 @@ const DeletionTables& Deletions() {
 constexpr int kContourDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int kContourDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int kMaxContour = 40;
+constexpr std::array<int, 8> kContourOffset = [] {
+  std::array<int, 8> t{};
+  for (int e = 0; e < 8; ++e) t[e] = kContourDy[e] * kStride + kContourDx[e];
+  return t;
+}();
 
 inline bool Inside(int x, int y) {
   return x >= 0 && x < kCanvasWidth && y >= 0 && y < kCanvasHeight;
@@ -61,19 +67,12 @@ inline uint8_t At(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
 
-// One block row of eight pixels: 1 where the pixel is at most 250 and either below 10 or
-// no brighter than the mean of its two samples across the ridge, else 0.
 #if defined(VANTREL_SSE2)
 using sse2::BinariseRun;
+using sse2::ThinAnswersOf;
 #else
-inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
-                        uint8_t* out) {
-  for (int i = 0; i < kBlockSize; ++i) {
-    const int centre = v[i];
-    const bool darker = plus[i] + minus[i] - 2 * centre >= 0;
-    out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || darker));
-  }
-}
+using plain::BinariseRun;
+using plain::ThinAnswersOf;
 #endif
 
 // Clears the bits of columns 0..x of a row's bits.
@@ -116,37 +115,71 @@ inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[kRowW
 
 }  // namespace
 
+// Block by block, blocks of one code in a block row taken as one run.
 void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext& context) {
-  for (int y = 0; y < kCanvasHeight; ++y) {
-    for (int bc = 0; bc < kBlockColumns; ++bc) {
-      const int p0 = y * kStride + bc * kBlockSize;
-      const int k = context.block_direction[y / kBlockSize][bc];
-      uint8_t* out = binary + p0;
-      if (k < 1 || k > 8) {
-        // Background (or an invalid code) carries no ridge.
-        std::memset(out, 0, kBlockSize);
-        continue;
-      }
-      const int offset = kAcrossDy[k] * kStride + kAcrossDx[k];
-      const uint8_t* v = enhanced + p0;
-      if (p0 - offset >= 0 && p0 + kBlockSize - 1 + offset < kCanvasBytes) {
-        // The two samples across the ridge lie on the canvas for the whole run.
-        BinariseRun(v, v + offset, v - offset, out);
-        continue;
-      }
-      for (int i = 0; i < kBlockSize; ++i) {
-        // Samples taken on the flat canvas; beyond either end of it they count as 0.
-        const int p = p0 + i;
-        const int a = (p + offset >= 0 && p + offset < kCanvasBytes) ? enhanced[p + offset] : 0;
-        const int b = (p - offset >= 0 && p - offset < kCanvasBytes) ? enhanced[p - offset] : 0;
-        const int centre = v[i];
-        out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || a + b - 2 * centre >= 0));
+  static_assert(kBlockRows * kBlockSize == kCanvasHeight);
+  struct Run {
+    int first, blocks, code;
+  };
+  for (int r = 0; r < kBlockRows; ++r) {
+    const uint8_t* codes = context.block_direction[r];
+    Run runs[kBlockColumns];
+    int run_count = 0;
+    for (int bc = 0; bc < kBlockColumns;) {
+      int blocks = 1;
+      while (bc + blocks < kBlockColumns && codes[bc + blocks] == codes[bc]) ++blocks;
+      runs[run_count++] = {bc, blocks, codes[bc]};
+      bc += blocks;
+    }
+    for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
+      for (int j = 0; j < run_count; ++j) {
+        const int k = runs[j].code;
+        const int p0 = y * kStride + runs[j].first * kBlockSize, length = runs[j].blocks * kBlockSize;
+        uint8_t* out = binary + p0;
+        if (k < 1 || k > 8) {
+          // Background (or an invalid code) carries no ridge.
+          std::memset(out, 0, length);
+          continue;
+        }
+        const int offset = kAcrossDy[k] * kStride + kAcrossDx[k];
+        const uint8_t* v = enhanced + p0;
+        if (p0 - offset >= 0 && p0 + length - 1 + offset < kCanvasBytes) {
+          // The two samples across the ridge lie on the canvas for the whole run.
+          BinariseRun(v, v + offset, v - offset, out, length);
+          continue;
+        }
+        for (int i = 0; i < length; ++i) {
+          // Samples taken on the flat canvas; beyond either end of it they count as 0.
+          const int p = p0 + i;
+          const int a = (p + offset >= 0 && p + offset < kCanvasBytes) ? enhanced[p + offset] : 0;
+          const int b = (p - offset >= 0 && p - offset < kCanvasBytes) ? enhanced[p - offset] : 0;
+          const int centre = v[i];
+          out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || a + b - 2 * centre >= 0));
+        }
       }
     }
   }
 }
 
 namespace {
+
+// The first of the directions d - 1, d - 2, ... (modulo 8) in which the neighbour of
+// (x, y) is not 0, or -1. Away from the canvas edges the neighbours are read directly.
+inline int NextContourStep(const uint8_t* binary, int x, int y, int d) {
+  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
+    const uint8_t* p = binary + y * kStride + x;
+    for (int t = 1; t <= 8; ++t) {
+      const int e = (d - t) & 7;
+      if (p[kContourOffset[e]] != 0) return e;
+    }
+    return -1;
+  }
+  for (int t = 1; t <= 8; ++t) {
+    const int e = (d - t) & 7;
+    if (At(binary, x + kContourDx[e], y + kContourDy[e]) != 0) return e;
+  }
+  return -1;
+}
 
 // Traces the contour from the start (x, y) and, when it closes within kMaxContour
 // pixels, fills the runs of 0 between its points. Whether anything was filled.
@@ -160,14 +193,7 @@ bool FillContour(uint8_t* binary, int x, int y) {
   int cx = x, cy = y, d = 3;
   bool closed = false;
   for (;;) {
-    int step = -1;
-    for (int t = 1; t <= 8; ++t) {
-      const int e = (d - t + 16) % 8;
-      if (At(binary, cx + kContourDx[e], cy + kContourDy[e]) != 0) {
-        step = e;
-        break;
-      }
-    }
+    const int step = NextContourStep(binary, cx, cy, d);
     if (step < 0) break;  // cannot happen from a start, whose lower-left is set
     cx += kContourDx[step];
     cy += kContourDy[step];
@@ -218,12 +244,6 @@ bool ThinDeletes(int pass, int pattern) {
 }
 
 namespace {
-
-#if defined(VANTREL_SSE2)
-using sse2::ThinAnswersOf;
-#else
-using plain::ThinAnswersOf;
-#endif
 
 // Eight bytes of 0 or 1 for each value of a byte of a row mask.
 constexpr std::array<uint64_t, 256> kBytesOfBits = [] {

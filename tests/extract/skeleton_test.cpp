@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <random>
 #include <vector>
@@ -9,7 +10,7 @@
 #include "reader/extract/minutiae.h"
 #include "reader/extract/neighbour_planes.h"
 #include "reader/extract/skeleton_sse2.h"
-#include "reader/extract/thin_row.h"
+#include "reader/extract/skeleton_rows.h"
 
 namespace vantrel::extract {
 namespace {
@@ -88,6 +89,29 @@ TEST(Binarise, ComparesAcrossTheRidgeOfTheBlockCode) {
   At(enhanced5, 58, 60) = 90;
   Binarise(enhanced5.data(), vertical.data(), ContextWithCode(5));
   EXPECT_EQ(At(vertical, 60, 60), 0);
+}
+
+// The SSE2 run against the plain one for every centre and first sample, with second
+// samples around the first, its mirror and both ends, over runs of 16 and 8 pixels.
+TEST(Binarise, BothRunFormsAgreeOnEveryValue) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  uint8_t v[24], a[24], b[24], plain_out[24], sse2_out[24];
+  for (int centre = 0; centre < 256; ++centre) {
+    for (int first = 0; first < 256; ++first) {
+      for (int i = 0; i < 24; ++i) {
+        const int seconds[6] = {first - 1, first, first + 1, 255 - first, 0, 255};
+        v[i] = static_cast<uint8_t>(centre);
+        a[i] = static_cast<uint8_t>(first);
+        b[i] = static_cast<uint8_t>(std::clamp(seconds[i % 6] + i / 6 % 2, 0, 255));
+      }
+      plain::BinariseRun(v, a, b, plain_out, 24);
+      sse2::BinariseRun(v, a, b, sse2_out, 24);
+      ASSERT_TRUE(std::equal(plain_out, plain_out + 24, sse2_out)) << centre << " " << first;
+    }
+  }
+#endif
 }
 
 TEST(Binarise, SamplesBeyondTheCanvasReadZero) {

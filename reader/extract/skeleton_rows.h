@@ -1,6 +1,5 @@
-// One thinning pass over one row, on row bit masks: which pixels the pass deletes, for
-// all pixels of the row at once. The plain form is here; skeleton_sse2.h holds the SSE2
-// form, and Thin (skeleton.cpp) chains the left neighbours and applies the deletions.
+// The row kernels of binarisation and thinning in their plain forms; skeleton_sse2.h
+// holds their SSE2 forms. Binarise and Thin (skeleton.cpp) run them row by row.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +38,20 @@ struct ThinAnswers {
 
 namespace plain {
 
-// Whether the pass considers any pixel of the row; when it does, its answers.
+// length pixels of one row: 1 where the pixel is at most 250 and either below 10 or no
+// brighter than the mean of its two samples across the ridge, else 0.
+inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* minus,
+                        uint8_t* out, int length) {
+  for (int i = 0; i < length; ++i) {
+    const int centre = v[i];
+    const bool darker = plus[i] + minus[i] - 2 * centre >= 0;
+    out[i] = static_cast<uint8_t>(centre <= 250 && (centre < 10 || darker));
+  }
+}
+
+// One thinning pass over one row, on row bit masks: whether the pass considers any
+// pixel of the row; when it does, its answers for all of them at once. Thin chains the
+// left neighbours and applies the deletions. any pixel of the row; when it does, its answers.
 template <int pass>
 inline bool ThinAnswersOf(const ThinRow& up, const ThinRow& row, const ThinRow& down,
                           ThinAnswers& out) {
