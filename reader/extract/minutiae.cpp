@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "reader/extract/neighbour_planes.h"
 #include "reader/record/angle.h"
@@ -94,14 +95,32 @@ inline uint8_t Pixel(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
 
+// The neighbour code of a 3 x 3 window given as three row triples, left to right: bits
+// 0-2 the row above, 3-5 the pixel's own row (its centre bit 4 unused), 6-8 the row below.
+constexpr std::array<uint8_t, 512> kWindowCode = [] {
+  std::array<uint8_t, 512> t{};
+  for (int i = 0; i < 512; ++i) {
+    auto bit = [i](int k) { return (i >> k) & 1; };
+    t[i] = static_cast<uint8_t>(bit(5) | bit(2) << 1 | bit(1) << 2 | bit(0) << 3 | bit(3) << 4 |
+                                bit(6) << 5 | bit(7) << 6 | bit(8) << 7);
+  }
+  return t;
+}();
+
+// Bits 0-2: bit 0 of the bytes p[0], p[1], p[2] (p[3] is read too).
+inline unsigned Triple(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return (((w & 0x010101u) * 0x10204u) >> 16) & 7;
+}
+
 // Bit k set when the neighbour in direction index k has bit 0 set; off the canvas
-// counts as 0.
+// counts as 0. Away from the edges the three rows are read four bytes at a time (the
+// fourth byte, one column right of the window, lies on the canvas there).
 inline unsigned NeighbourBits(const uint8_t* canvas, int x, int y) {
-  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
-    const uint8_t* p = canvas + y * kStride + x;
-    return (p[1] & 1) | ((p[1 - kStride] & 1) << 1) | ((p[-kStride] & 1) << 2) |
-           ((p[-1 - kStride] & 1) << 3) | ((p[-1] & 1) << 4) | ((p[-1 + kStride] & 1) << 5) |
-           ((p[kStride] & 1) << 6) | ((p[1 + kStride] & 1) << 7);
+  if (x >= 1 && x < kCanvasWidth - 2 && y >= 1 && y < kCanvasHeight - 1) {
+    const uint8_t* p = canvas + y * kStride + x - 1;
+    return kWindowCode[Triple(p - kStride) | Triple(p) << 3 | Triple(p + kStride) << 6];
   }
   unsigned code = 0;
   for (int k = 0; k < 8; ++k) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -100,6 +101,27 @@ TEST(NeighbourCode, BitsFollowTheDirectionIndicesAndTheCanvasEndsAreClear) {
   n = NeighbourCode(c.data(), kCanvasWidth - 1, kCanvasHeight - 1);
   EXPECT_EQ(n.code, 0b00010000);
   EXPECT_EQ(n.count, 1);
+}
+
+// Every position of a random canvas, edges and corners included, against the eight
+// neighbours read one by one; only bit 0 of a byte counts.
+TEST(NeighbourCode, EveryPositionMatchesTheNeighboursOneByOne) {
+  std::mt19937 rng(23);
+  Canvas c = Blank();
+  for (auto& v : c) v = static_cast<uint8_t>(rng() % 4);
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    for (int x = 0; x < kCanvasWidth; ++x) {
+      int code = 0;
+      for (int k = 0; k < 8; ++k) {
+        const int nx = x + kDirectionDx[k], ny = y + kDirectionDy[k];
+        const bool inside = nx >= 0 && nx < kCanvasWidth && ny >= 0 && ny < kCanvasHeight;
+        if (inside && (c[ny * kCanvasWidth + nx] & 1)) code |= 1 << k;
+      }
+      const Neighbours n = NeighbourCode(c.data(), x, y);
+      ASSERT_EQ(n.code, code) << x << "," << y;
+      ASSERT_EQ(n.count, std::popcount(static_cast<unsigned>(code))) << x << "," << y;
+    }
+  }
 }
 
 TEST(TraceRidge, FollowsAStraightRidgeUpToTheLimit) {
