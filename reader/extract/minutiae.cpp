@@ -114,19 +114,29 @@ inline unsigned Triple(const uint8_t* p) {
   return (((w & 0x010101u) * 0x10204u) >> 16) & 7;
 }
 
-// Bit k set when the neighbour in direction index k has bit 0 set; off the canvas
-// counts as 0. Away from the edges the three rows are read four bytes at a time (the
-// fourth byte, one column right of the window, lies on the canvas there).
-inline unsigned NeighbourBits(const uint8_t* canvas, int x, int y) {
+// The 3 x 3 window of (x, y) as three row triples (kWindowCode), bit 0 of each byte;
+// off the canvas counts as 0. Away from the edges the three rows are read four bytes at
+// a time (the fourth byte, one column right of the window, lies on the canvas there).
+inline unsigned NeighbourWindow(const uint8_t* canvas, int x, int y) {
   if (x >= 1 && x < kCanvasWidth - 2 && y >= 1 && y < kCanvasHeight - 1) {
     const uint8_t* p = canvas + y * kStride + x - 1;
-    return kWindowCode[Triple(p - kStride) | Triple(p) << 3 | Triple(p + kStride) << 6];
+    return Triple(p - kStride) | Triple(p) << 3 | Triple(p + kStride) << 6;
   }
-  unsigned code = 0;
-  for (int k = 0; k < 8; ++k) {
-    if (Pixel(canvas, x + kDirectionDx[k], y + kDirectionDy[k]) & 1) code |= 1u << k;
+  unsigned window = 0;
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      if ((dx != 0 || dy != 0) && (Pixel(canvas, x + dx, y + dy) & 1)) {
+        window |= 1u << (3 * (dy + 1) + dx + 1);
+      }
+    }
   }
-  return code;
+  return window;
+}
+
+// Bit k set when the neighbour in direction index k has bit 0 set; off the canvas
+// counts as 0.
+inline unsigned NeighbourBits(const uint8_t* canvas, int x, int y) {
+  return kWindowCode[NeighbourWindow(canvas, x, y)];
 }
 
 // The three neighbours behind direction d (d + 3 .. d + 5), as a mask to clear.
@@ -151,8 +161,8 @@ constexpr int BitCount(unsigned v) {
   return static_cast<int>((v + (v >> 4)) & 0x0F);
 }
 
-// One step of a trace, by the direction d it arrived in and the neighbour bits of the
-// pixel it arrived at: the three neighbours behind cleared, the corners of ring pairs
+// One step of a trace, by the direction d it arrived in and the window of the pixel it
+// arrived at (a step waits on the one before, so one lookup makes it shorter): the three neighbours behind cleared, the corners of ring pairs
 // thinned, an odd count goes on in the direction of the code, an even one stops with
 // 1 (nothing ahead) or the count.
 struct TraceStep {
@@ -161,13 +171,14 @@ struct TraceStep {
 };
 constexpr uint8_t kStop = 8;
 
-constexpr std::array<std::array<TraceStep, 256>, 8> kTraceSteps = [] {
-  std::array<std::array<TraceStep, 256>, 8> t{};
+constexpr std::array<std::array<TraceStep, 512>, 8> kTraceSteps = [] {
+  std::array<std::array<TraceStep, 512>, 8> t{};
   for (int d = 0; d < 8; ++d) {
-    for (unsigned bits = 0; bits < 256; ++bits) {
+    for (unsigned window = 0; window < 512; ++window) {
+      const unsigned bits = kWindowCode[window];
       const uint8_t code = kPairTable[bits & ~unsigned{kBehind[d]}].code;
       const int count = BitCount(code);
-      t[d][bits] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count)}
+      t[d][window] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count)}
                                   : TraceStep{kDirectionTable[code], 0};
     }
   }
@@ -539,7 +550,7 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     }
     r.x = nx;
     r.y = ny;
-    const TraceStep next = kTraceSteps[d][NeighbourBits(skeleton, nx, ny)];
+    const TraceStep next = kTraceSteps[d][NeighbourWindow(skeleton, nx, ny)];
     if (next.next == kStop) {
       r.direction = 10;
       r.result = next.result;
