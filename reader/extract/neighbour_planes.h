@@ -164,15 +164,17 @@ inline uint64_t AdjacentNeighbours(const NeighbourPlanes& p) {
          (p.sw & p.s) | (p.s & p.se) | (p.se & p.e);
 }
 
-// The low-bit masks of rows y - 1, y and y + 1 of a canvas, 1 <= y <= kCanvasHeight - 2.
-struct RowWindow {
+// The masks of rows y - 1, y and y + 1 of a canvas, 1 <= y <= kCanvasHeight - 2, by
+// one byte test (LowBitsOf64 or NonZeroOf64).
+template <uint64_t (*kBitsOf)(const uint8_t*)>
+struct RowWindowOf {
   RowMask up, row, down;
 
   // Reads the three rows from the canvas.
   void Load(const uint8_t* canvas, int y) {
-    MaskOfRow(canvas + (y - 1) * kCanvasWidth, LowBitsOf64, up);
-    MaskOfRow(canvas + y * kCanvasWidth, LowBitsOf64, row);
-    MaskOfRow(canvas + (y + 1) * kCanvasWidth, LowBitsOf64, down);
+    MaskOfRow(canvas + (y - 1) * kCanvasWidth, kBitsOf, up);
+    MaskOfRow(canvas + y * kCanvasWidth, kBitsOf, row);
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, kBitsOf, down);
   }
 
   // Moves from row y - 1 to row y; rows y - 1 and y must not have changed since they
@@ -180,10 +182,13 @@ struct RowWindow {
   void Next(const uint8_t* canvas, int y) {
     up = row;
     row = down;
-    MaskOfRow(canvas + (y + 1) * kCanvasWidth, LowBitsOf64, down);
+    MaskOfRow(canvas + (y + 1) * kCanvasWidth, kBitsOf, down);
   }
 
   NeighbourPlanes Planes(int i) const { return PlanesOf(up, row, down, i); }
 };
+
+// The neighbours of minutia detection and spur removal: bit 0 of each byte.
+using RowWindow = RowWindowOf<LowBitsOf64>;
 
 }  // namespace vantrel::extract

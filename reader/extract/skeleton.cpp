@@ -87,30 +87,44 @@ inline void ClearColumnsUpTo(int x, uint64_t (&bits)[kRowWords]) {
   }
 }
 
-// Visits the columns whose bits `work_out` gives, in order. When `visit` changes the
-// canvas (returns true) the bits are worked out again and only the columns still to
-// come are visited.
-template <typename WorkOut, typename Visit>
-void VisitInOrder(WorkOut work_out, Visit visit) {
-  uint64_t bits[kRowWords];
-  work_out(bits);
-  for (int i = 0; i < kRowWords; ++i) {
-    while (bits[i] != 0) {
-      const int x = i * 64 + __builtin_ctzll(bits[i]);
-      bits[i] &= bits[i] - 1;
-      if (!visit(x)) continue;
-      work_out(bits);
-      ClearColumnsUpTo(x, bits);
+// Visits rows 8..279 of a canvas in order, each at the columns whose bits `work_out`
+// gives from the masks of the rows around it (a Window), in column order. When `visit`
+// changes the canvas (returns true) the masks are read again and only the columns still
+// to come are visited; between changes the canvas stays as it is.
+template <typename Window, typename WorkOut, typename Visit>
+void ScanRows(uint8_t* canvas, WorkOut work_out, Visit visit) {
+  constexpr int kFirstRow = 8, kLastRow = 279;
+  Window rows;
+  rows.Load(canvas, kFirstRow);
+  for (int y = kFirstRow; y <= kLastRow; ++y) {
+    if (y > kFirstRow) rows.Next(canvas, y);
+    uint64_t bits[kRowWords];
+    work_out(rows, y, bits);
+    for (int i = 0; i < kRowWords; ++i) {
+      while (bits[i] != 0) {
+        const int x = i * 64 + __builtin_ctzll(bits[i]);
+        bits[i] &= bits[i] - 1;
+        if (!visit(x, y)) continue;
+        rows.Load(canvas, y);
+        work_out(rows, y, bits);
+        ClearColumnsUpTo(x, bits);
+      }
     }
   }
 }
 
-// Hole-filling starts of row y (1 <= y <= kCanvasHeight - 2), one bit per column.
-inline void ContourStarts(const uint8_t* binary, int y, uint64_t (&starts)[kRowWords]) {
-  RowMask one, below;
-  MaskOfRow(binary + y * kStride, OnesOf64, one);
-  MaskOfRow(binary + (y + 1) * kStride, NonZeroOf64, below);
-  for (int i = 0; i < kRowWords; ++i) starts[i] = one[i] & ~below[i] & FromLeft(below, i);
+// Hole-filling starts of row y, one bit per column, from the row's pixels that hold 1
+// and the non-zero masks around it; leaving out those whose contour gives up at its
+// first step. That step goes down-right, else right, else to the first set neighbour of
+// up-right, up, up-left and left (all before the start in scan order, where the trace
+// gives up), else down-left.
+inline void ContourStarts(const RowMask& one, const RowWindowOf<NonZeroOf64>& rows,
+                          uint64_t (&starts)[kRowWords]) {
+  for (int i = 0; i < kRowWords; ++i) {
+    const NeighbourPlanes p = rows.Planes(i);
+    const uint64_t goes_on = p.se | p.e | ~(p.ne | p.n | p.nw | p.w);
+    starts[i] = one[i] & ~p.s & p.sw & goes_on;
+  }
 }
 
 }  // namespace
@@ -231,11 +245,15 @@ bool FillContour(uint8_t* binary, int x, int y) {
 }  // namespace
 
 void FillHoles(uint8_t* binary) {
-  for (int y = 8; y <= 279; ++y) {
-    // The starts of the row, in column order. Only a fill can change them.
-    VisitInOrder([&](uint64_t (&starts)[kRowWords]) { ContourStarts(binary, y, starts); },
-                 [&](int x) { return FillContour(binary, x, y); });
-  }
+  // The starts of a row; only a fill can change them.
+  ScanRows<RowWindowOf<NonZeroOf64>>(
+      binary,
+      [binary](const RowWindowOf<NonZeroOf64>& rows, int y, uint64_t (&starts)[kRowWords]) {
+        RowMask one;
+        MaskOfRow(binary + y * kStride, OnesOf64, one);
+        ContourStarts(one, rows, starts);
+      },
+      [binary](int x, int y) { return FillContour(binary, x, y); });
 }
 
 bool ThinDeletes(int pass, int pattern) {
@@ -396,20 +414,10 @@ void SpurEnds(const RowWindow& rows, uint64_t (&ends)[kRowWords]) {
 // each row is visited at its ends, worked out as the row starts and again after each
 // erasure for the columns still to come.
 void RemoveSpurs(uint8_t* skeleton) {
-  constexpr int kFirstRow = 8, kLastRow = 279;
-  RowWindow rows;
-  rows.Load(skeleton, kFirstRow);
-  for (int y = kFirstRow; y <= kLastRow; ++y) {
-    if (y > kFirstRow) rows.Next(skeleton, y);
-    bool first = true;
-    VisitInOrder(
-        [&](uint64_t (&ends)[kRowWords]) {
-          if (!first) rows.Load(skeleton, y);  // after an erasure
-          first = false;
-          SpurEnds(rows, ends);
-        },
-        [&](int x) { return EraseSpurFrom(skeleton, x, y); });
-  }
+  ScanRows<RowWindow>(
+      skeleton,
+      [](const RowWindow& rows, int, uint64_t (&ends)[kRowWords]) { SpurEnds(rows, ends); },
+      [skeleton](int x, int y) { return EraseSpurFrom(skeleton, x, y); });
 }
 
 }  // namespace vantrel::extract
