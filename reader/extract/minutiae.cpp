@@ -107,20 +107,25 @@ constexpr std::array<uint8_t, 512> kWindowCode = [] {
   return t;
 }();
 
-// Bits 0-2: bit 0 of the bytes p[0], p[1], p[2] (p[3] is read too).
+// Bits 0-2: bit 0 of the bytes p[0], p[1], p[2] (p[3] is read too). Shifts rather than
+// a gathering multiply: a ridge trace waits on this from step to step.
 inline unsigned Triple(const uint8_t* p) {
   uint32_t w;
   std::memcpy(&w, p, 4);
-  return (((w & 0x010101u) * 0x10204u) >> 16) & 7;
+  return (w & 1) | ((w >> 7) & 2) | ((w >> 14) & 4);
 }
 
 // The 3 x 3 window of (x, y) as three row triples (kWindowCode), bit 0 of each byte;
 // off the canvas counts as 0. Away from the edges the three rows are read four bytes at
 // a time (the fourth byte, one column right of the window, lies on the canvas there).
+// The window of the pixel at p, 1 <= x <= kCanvasWidth - 3, 1 <= y <= kCanvasHeight - 2.
+inline unsigned InnerWindow(const uint8_t* p) {
+  return Triple(p - 1 - kStride) | Triple(p - 1) << 3 | Triple(p - 1 + kStride) << 6;
+}
+
 inline unsigned NeighbourWindow(const uint8_t* canvas, int x, int y) {
   if (x >= 1 && x < kCanvasWidth - 2 && y >= 1 && y < kCanvasHeight - 1) {
-    const uint8_t* p = canvas + y * kStride + x - 1;
-    return Triple(p - kStride) | Triple(p) << 3 | Triple(p + kStride) << 6;
+    return InnerWindow(canvas + y * kStride + x);
   }
   unsigned window = 0;
   for (int dy = -1; dy <= 1; ++dy) {
@@ -162,14 +167,22 @@ constexpr int BitCount(unsigned v) {
 }
 
 // One step of a trace, by the direction d it arrived in and the window of the pixel it
-// arrived at (a step waits on the one before, so one lookup makes it shorter): the three neighbours behind cleared, the corners of ring pairs
-// thinned, an odd count goes on in the direction of the code, an even one stops with
-// 1 (nothing ahead) or the count.
+// arrived at: the three neighbours behind cleared, the corners of ring pairs thinned, an
+// odd count goes on in the direction of the code, an even one stops with 1 (nothing
+// ahead) or the count. Each step waits on the one before, so the table gives the canvas
+// offset of the next move too, and the window is its index.
 struct TraceStep {
   uint8_t next;    // direction to go on in; kStop when the trace stops here
   uint8_t result;  // when it stops
+  int16_t move;    // canvas offset of a move in direction next
 };
 constexpr uint8_t kStop = 8;
+
+// The canvas offset of a move in direction d (0 for the index 8 of several bits, which
+// the step table never moves on in).
+constexpr int16_t MoveOf(int d) {
+  return d < 8 ? static_cast<int16_t>(kDirectionDy[d] * kStride + kDirectionDx[d]) : 0;
+}
 
 constexpr std::array<std::array<TraceStep, 512>, 8> kTraceSteps = [] {
   std::array<std::array<TraceStep, 512>, 8> t{};
@@ -178,8 +191,9 @@ constexpr std::array<std::array<TraceStep, 512>, 8> kTraceSteps = [] {
       const unsigned bits = kWindowCode[window];
       const uint8_t code = kPairTable[bits & ~unsigned{kBehind[d]}].code;
       const int count = BitCount(code);
-      t[d][window] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count)}
-                                  : TraceStep{kDirectionTable[code], 0};
+      const uint8_t next = kDirectionTable[code];
+      t[d][window] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count), 0}
+                                    : TraceStep{next, 0, MoveOf(next)};
     }
   }
   return t;
@@ -538,6 +552,10 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     return r;
   }
   int d = direction < 0 ? 0 : direction;
+  // The position as a canvas offset too, moved by the step table's offsets; it is read
+  // only where (x, y) lies away from the edges.
+  int at = y * kStride + x;
+  int move = MoveOf(d);
   for (int step = 1; step <= limit; ++step) {
     const int nx = r.x + kDirectionDx[d], ny = r.y + kDirectionDy[d];
     if (!Inside(nx, ny)) {
@@ -550,7 +568,11 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     }
     r.x = nx;
     r.y = ny;
-    const TraceStep next = kTraceSteps[d][NeighbourWindow(skeleton, nx, ny)];
+    at += move;
+    const unsigned window = nx >= 1 && nx < kCanvasWidth - 2 && ny >= 1 && ny < kCanvasHeight - 1
+                                ? InnerWindow(skeleton + at)
+                                : NeighbourWindow(skeleton, nx, ny);
+    const TraceStep next = kTraceSteps[d][window];
     if (next.next == kStop) {
       r.direction = 10;
       r.result = next.result;
@@ -558,6 +580,7 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
       return r;
     }
     d = next.next;
+    move = next.move;
   }
   r.direction = d;
   r.result = 0;
