@@ -30,14 +30,36 @@ struct Point {
   int16_t x = 0, y = 0;
 };
 
+// A candidate with its direction; `source` is its index in its candidate list, where
+// the traces of its ridges are kept.
 struct Oriented {
   int16_t x = 0, y = 0, direction = 0;
+  int16_t source = 0;
 };
 
 struct Entry {
   int16_t x = 0, y = 0, direction = 0;
   uint8_t reliability = 0;
   uint8_t type = 0;
+  int16_t source = 0;
+};
+
+// Where a trace stopped, or stood at its limit.
+struct Stop {
+  int16_t x = 0, y = 0;
+  int8_t result = 0, steps = 0;
+};
+
+// The traces the rules take along an ending's ridge and a bifurcation's three branches.
+// Every trace of a candidate along one ridge starts where the direction trace starts,
+// so they are all points of that one walk (TraceRidgeTo).
+struct EndingTraces {
+  bool forks_within_8 = false;   // the spur rule
+  bool stops_within_12 = false;  // the trace check of the reliability
+};
+struct BranchTraces {
+  Stop at15[3];  // the spread rule and the trace check
+  Stop at30[3];  // the branch check
 };
 
 // All working lists of one call; lives on the caller's stack, nothing allocates.
@@ -53,6 +75,8 @@ struct Work {
   bool marked[kMaxEndingCandidates];
   Entry entries[kMaxEndingCandidates + kMaxBifurcationCandidates];
   int entry_count = 0;
+  EndingTraces ending_traces[kMaxEndingCandidates];
+  BranchTraces branch_traces[kMaxBifurcationCandidates];
 };
 
 constexpr std::array<uint8_t, 256> kDirectionTable = [] {
@@ -229,21 +253,20 @@ bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
   return false;
 }
 
-// Direction of a ridge leaving (x, y) in direction d: four chained traces, the far
-// half and the near half averaged.
-int RidgeAngle(const uint8_t* skeleton, int x, int y, int d) {
+// Direction of a ridge leaving (x, y): four chained traces of 12, which are the points
+// after 12, 24, 36 and 48 steps of one walk (a chained trace from where the one before
+// stopped stays there); the far half and the near half averaged.
+int RidgeAngle(int x, int y, const TraceResult (&at)[4]) {
   int angles[4];
-  int tx = x, ty = y, td = d;
-  for (int i = 0; i < 4; ++i) {
-    const TraceResult t = TraceRidge(skeleton, tx, ty, td, kDirectionTraceLimit);
-    angles[i] = AngleOf(t.y - y, t.x - x);
-    tx = t.x;
-    ty = t.y;
-    td = t.direction;
-  }
+  for (int i = 0; i < 4; ++i) angles[i] = AngleOf(at[i].y - y, at[i].x - x);
   const int far = CircularMean(angles[2], angles[3]).mean;
   const int near = CircularMean(angles[0], angles[1]).mean;
   return CircularMean(far, near).mean;
+}
+
+Stop StopOf(const TraceResult& t) {
+  return {static_cast<int16_t>(t.x), static_cast<int16_t>(t.y), static_cast<int8_t>(t.result),
+          static_cast<int8_t>(t.steps)};
 }
 
 // The set bits of a code in increasing order; returns how many (at most 8).
@@ -367,15 +390,11 @@ void DropParallelEndings(const uint8_t* skeleton, Work& w) {
 }
 
 // Spur: the ridge forks within 8 pixels.
-void DropSpurEndings(const uint8_t* skeleton, Work& w) {
+void DropSpurEndings(Work& w) {
   Oriented* e = w.kept_endings;
   int& n = w.kept_ending_count;
   if (n < 2) return;
-  for (int i = 0; i < n; ++i) {
-    const TraceResult t =
-        TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
-    w.marked[i] = t.result == 2;
-  }
+  for (int i = 0; i < n; ++i) w.marked[i] = w.ending_traces[e[i].source].forks_within_8;
   n = DropMarked(e, n, w.marked);
 }
 
@@ -383,7 +402,7 @@ void EndingRules(const uint8_t* skeleton, Work& w) {
   DropBrokenRidges(skeleton, w);
   DropCrowdedEndings(w);
   DropParallelEndings(skeleton, w);
-  DropSpurEndings(skeleton, w);
+  DropSpurEndings(w);
   // Density.
   int& n = w.kept_ending_count;
   if (n >= 2) n = DropCrowded(w, w.kept_endings, n);
@@ -409,8 +428,7 @@ void CheckBranches(const uint8_t* skeleton, Work& w) {
       w.marked[i] = true;
       continue;
     }
-    TraceResult t[3];
-    for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
+    const Stop* t = w.branch_traces[b[i].source].at30;
     bool mark = false;
     int ended = 0, short_ended = 0;
     Point forks[3];
@@ -456,7 +474,7 @@ void DropSpreadForks(const uint8_t* skeleton, Work& w) {
     if (branches != 3) continue;
     int angle[3];
     for (int k = 0; k < 3; ++k) {
-      const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
+      const Stop& t = w.branch_traces[b[i].source].at15[k];
       angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
     }
     int smallest = AngleDifference(angle[0], angle[1]);
@@ -588,6 +606,27 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
   return r;
 }
 
+void TraceRidgeTo(const uint8_t* skeleton, int x, int y, int direction, const int* limits,
+                  int count, TraceResult* out) {
+  // A trace that reached its limit goes on from where it stands, in the direction it
+  // holds; one that stopped stays stopped. A direction of 8 or more does not move.
+  int done = 0;
+  for (int j = 0; j < count; ++j) {
+    if (direction >= 8) {
+      out[j] = TraceRidge(skeleton, x, y, direction, limits[j]);
+      continue;
+    }
+    if (j > 0 && out[j - 1].result != 0) {
+      out[j] = out[j - 1];
+      continue;
+    }
+    const TraceResult from = j == 0 ? TraceResult{x, y, direction, 0, 0} : out[j - 1];
+    out[j] = TraceRidge(skeleton, from.x, from.y, from.direction, limits[j] - done);
+    out[j].steps += done;
+    done = limits[j];
+  }
+}
+
 int ImageQuality(const ExtractionContext& context) {
   int64_t s = 0;
   for (int r = 1; r <= 34; ++r) {
@@ -686,10 +725,15 @@ void RejectBorderCandidates(const ExtractionContext& context, const RawCounts& r
 void OrientCandidates(const uint8_t* skeleton, Work& w) {
   for (int i = 0; i < w.ending_count; ++i) {
     const Point p = w.endings[i];
+    constexpr int kLimits[5] = {8, 12, 24, 36, 48};
+    TraceResult at[5];
+    TraceRidgeTo(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y), kLimits, 5, at);
     Oriented& o = w.kept_endings[i];
     o.x = p.x;
     o.y = p.y;
-    o.direction = static_cast<int16_t>(RidgeAngle(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y)));
+    o.direction = static_cast<int16_t>(RidgeAngle(p.x, p.y, {at[1], at[2], at[3], at[4]}));
+    o.source = static_cast<int16_t>(i);
+    w.ending_traces[i] = {at[0].result == 2, at[1].result != 0};
   }
   w.kept_ending_count = w.ending_count;
   for (int i = 0; i < w.bifurcation_count; ++i) {
@@ -697,7 +741,14 @@ void OrientCandidates(const uint8_t* skeleton, Work& w) {
     int dirs[8];
     const int branches = Branches(NeighbourCode(skeleton, p.x, p.y).code, dirs);
     int angle[3] = {0, 0, 0};
-    for (int k = 0; k < 3 && k < branches; ++k) angle[k] = RidgeAngle(skeleton, p.x, p.y, dirs[k]);
+    for (int k = 0; k < 3 && k < branches; ++k) {
+      constexpr int kLimits[6] = {12, 15, 24, 30, 36, 48};
+      TraceResult at[6];
+      TraceRidgeTo(skeleton, p.x, p.y, dirs[k], kLimits, 6, at);
+      angle[k] = RidgeAngle(p.x, p.y, {at[0], at[2], at[4], at[5]});
+      w.branch_traces[i].at15[k] = StopOf(at[1]);
+      w.branch_traces[i].at30[k] = StopOf(at[3]);
+    }
     CircularMeanResult best = CircularMean(angle[0], angle[1]);
     const CircularMeanResult m12 = CircularMean(angle[1], angle[2]);
     const CircularMeanResult m20 = CircularMean(angle[2], angle[0]);
@@ -707,6 +758,7 @@ void OrientCandidates(const uint8_t* skeleton, Work& w) {
     o.x = p.x;
     o.y = p.y;
     o.direction = static_cast<int16_t>(best.mean);
+    o.source = static_cast<int16_t>(i);
   }
   w.kept_bifurcation_count = w.bifurcation_count;
 }
@@ -717,29 +769,27 @@ void ListEntries(Work& w) {
     const Oriented& m = w.kept_endings[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
-                                  record::kRidgeEnding};
+                                  record::kRidgeEnding, m.source};
   }
   for (int i = 0; i < w.kept_bifurcation_count; ++i) {
     const Oriented& m = w.kept_bifurcations[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
-                                  record::kBifurcation};
+                                  record::kBifurcation, m.source};
   }
 }
 
 // Trace check: a minutia whose ridge does not run on loses a quarter of its reliability.
-int TracedReliability(const uint8_t* skeleton, const Entry& e) {
+int TracedReliability(const uint8_t* skeleton, const Work& w, const Entry& e) {
   int r = e.reliability;
   if (e.type == record::kRidgeEnding) {
-    if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
-      r = 3 * r / 4;
-    }
+    if (w.ending_traces[e.source].stops_within_12) r = 3 * r / 4;
     return r;
   }
   int dirs[8];
   const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
   for (int b = 0; b < branches && b < 3; ++b) {
-    if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) return 3 * r / 4;
+    if (w.branch_traces[e.source].at15[b].result == 1) return 3 * r / 4;
   }
   return r;
 }
@@ -760,7 +810,7 @@ void SelectMinutiae(const uint8_t* skeleton, const Work& w, record::RecordConten
     m.x = e.x;
     m.y = e.y;
     m.direction = e.direction;
-    m.reliability = TracedReliability(skeleton, e);
+    m.reliability = TracedReliability(skeleton, w, e);
     m.type = e.type;
   }
   content.count = keep;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "reader/extract/skeleton.h"
 #include "reader/record/record.h"
 
 namespace vantrel::extract {
@@ -185,6 +186,37 @@ TEST(TraceRidge, AStoppedTraceDoesNotMove) {
   EXPECT_EQ(edge.x, 0);
   EXPECT_EQ(edge.result, 1);
   EXPECT_EQ(edge.steps, 0);
+}
+
+// One walk to several limits against separate traces, from every kind of start on a
+// thinned random canvas: along ridges, off them, at the canvas edges, every direction.
+TEST(TraceRidge, OneWalkToSeveralLimitsMatchesSeparateTraces) {
+  std::mt19937 rng(29);
+  Canvas c = Blank();
+  for (auto& v : c) v = static_cast<uint8_t>(rng() % 3 == 0);
+  Thin(c.data());
+  const int limit_sets[2][6] = {{8, 12, 24, 36, 48, 60}, {1, 2, 15, 16, 30, 31}};
+  int stopped = 0, reached = 0;
+  for (int start = 0; start < 3000; ++start) {
+    const int x = start < 100 ? (start % 2) * (kCanvasWidth - 1) : static_cast<int>(rng() % kCanvasWidth);
+    const int y = start < 100 ? start * 2 : static_cast<int>(rng() % kCanvasHeight);
+    const int direction = static_cast<int>(rng() % 10);
+    for (const auto& limits : limit_sets) {
+      TraceResult walk[6];
+      TraceRidgeTo(c.data(), x, y, direction, limits, 6, walk);
+      for (int j = 0; j < 6; ++j) {
+        const TraceResult t = TraceRidge(c.data(), x, y, direction, limits[j]);
+        ASSERT_EQ(walk[j].x, t.x) << x << "," << y << " " << direction << " " << limits[j];
+        ASSERT_EQ(walk[j].y, t.y) << x << "," << y << " " << direction << " " << limits[j];
+        ASSERT_EQ(walk[j].direction, t.direction) << x << "," << y << " " << limits[j];
+        ASSERT_EQ(walk[j].result, t.result) << x << "," << y << " " << limits[j];
+        ASSERT_EQ(walk[j].steps, t.steps) << x << "," << y << " " << limits[j];
+        (t.result == 0 ? reached : stopped) += 1;
+      }
+    }
+  }
+  EXPECT_GT(stopped, 1000);
+  EXPECT_GT(reached, 1000);
 }
 
 TEST(ImageQuality, FromCodeDifferencesPerForegroundBlock) {
