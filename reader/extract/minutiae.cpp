@@ -725,7 +725,8 @@ void RejectBorderCandidates(const ExtractionContext& context, const RawCounts& r
 void OrientCandidates(const uint8_t* skeleton, Work& w) {
   for (int i = 0; i < w.ending_count; ++i) {
     const Point p = w.endings[i];
-    constexpr int kLimits[5] = {8, 12, 24, 36, 48};
+    constexpr int kLimits[5] = {8, kDirectionTraceLimit, 2 * kDirectionTraceLimit,
+                                3 * kDirectionTraceLimit, 4 * kDirectionTraceLimit};
     TraceResult at[5];
     TraceRidgeTo(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y), kLimits, 5, at);
     Oriented& o = w.kept_endings[i];
@@ -742,7 +743,8 @@ void OrientCandidates(const uint8_t* skeleton, Work& w) {
     const int branches = Branches(NeighbourCode(skeleton, p.x, p.y).code, dirs);
     int angle[3] = {0, 0, 0};
     for (int k = 0; k < 3 && k < branches; ++k) {
-      constexpr int kLimits[6] = {12, 15, 24, 30, 36, 48};
+      constexpr int kLimits[6] = {kDirectionTraceLimit,     15, 2 * kDirectionTraceLimit, 30,
+                                  3 * kDirectionTraceLimit, 4 * kDirectionTraceLimit};
       TraceResult at[6];
       TraceRidgeTo(skeleton, p.x, p.y, dirs[k], kLimits, 6, at);
       angle[k] = RidgeAngle(p.x, p.y, {at[0], at[2], at[4], at[5]});

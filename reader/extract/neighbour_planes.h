@@ -115,14 +115,26 @@ inline NeighbourPlanes PlanesOf(const RowMask& up, const RowMask& row, const Row
 // to the left or right. In both passes every ridge diagonal neighbour must touch one of
 // the two side neighbours beside it in the ring. The tests compare this with the sets
 // for every pattern. Written once for a word and for the vector registers (whose
-// logic operators the compilers provide).
+// logic operators the compilers provide); the answer goes through a pointer, since a
+// 256-bit vector returned by a function built for the baseline would change the
+// function's calling convention.
 template <typename Bits>
-inline Bits ThinDeletesAll(int pass, const Planes<Bits>& p) {
+__attribute__((always_inline)) inline void ThinDeletesInto(int pass, const Planes<Bits>& p, Bits* out) {
   const Bits corners = (p.e | p.n | ~p.ne) & (p.w | p.n | ~p.nw) & (p.w | p.s | ~p.sw) &
                        (p.e | p.s | ~p.se);
   const Bits diagonals = p.ne | p.nw | p.sw | p.se;
-  if (pass == 0) return (p.e ^ p.w) & (p.n | p.s | diagonals) & corners;
-  return (p.n ^ p.s) & (p.e | p.w | diagonals) & corners;
+  if (pass == 0) {
+    *out = (p.e ^ p.w) & (p.n | p.s | diagonals) & corners;
+  } else {
+    *out = (p.n ^ p.s) & (p.e | p.w | diagonals) & corners;
+  }
+}
+
+template <typename Bits>
+inline Bits ThinDeletesAll(int pass, const Planes<Bits>& p) {
+  Bits out;
+  ThinDeletesInto(pass, p, &out);
+  return out;
 }
 
 // Bit j set where pixel j has at most one neighbour set.

@@ -278,6 +278,7 @@ struct Thinning {
   // The row's marker reads 0 (changed) as the iteration starts; all do at first.
   bool start_changed[kCanvasHeight];
   bool row_changed[kCanvasHeight];
+  bool wide = cpu::RunsAvx2();  // the AVX2 form of the row answers
 };
 
 // One pass over row y, between the row above (done with this pass) and the row below
@@ -288,7 +289,12 @@ template <int pass>
 bool ThinPass(Thinning& t, int y) {
   ThinRow& row = t.rows[y];
   ThinAnswers answers;
-  if (!ThinAnswersOf<pass>(t.rows[y - 1], row, t.rows[y + 1], answers)) return false;
+  const ThinRow& up = t.rows[y - 1];
+  const ThinRow& down = t.rows[y + 1];
+  const bool considered = !t.wide ? ThinAnswersOf<pass>(up, row, down, answers)
+                          : pass == 0 ? avx2::ThinAnswersOf0(up, row, down, answers)
+                                      : avx2::ThinAnswersOf1(up, row, down, answers);
+  if (!considered) return false;
   uint64_t left_deleted = 0;  // bit 63 of the word before
   uint64_t deleted_any = 0;
   for (int i = 0; i < kRowWords; ++i) {

@@ -1,5 +1,6 @@
 // The row kernels of binarisation and thinning in their plain forms; skeleton_sse2.h
-// holds their SSE2 forms. Binarise and Thin (skeleton.cpp) run them row by row.
+// holds their SSE2 forms and skeleton_avx2.cpp the AVX2 form of the thinning one.
+// Binarise and Thin (skeleton.cpp) run them row by row.
 #pragma once
 
 #include <cstdint>
@@ -81,4 +82,13 @@ inline bool ThinAnswersOf(const ThinRow& up, const ThinRow& row, const ThinRow& 
 }
 
 }  // namespace plain
+
+namespace avx2 {
+
+// The AVX2 form of ThinAnswersOf for pass 0 and pass 1 (skeleton_avx2.cpp); may only run
+// where cpu::RunsAvx2(). Built without AVX2 forms they are the plain form.
+bool ThinAnswersOf0(const ThinRow& up, const ThinRow& row, const ThinRow& down, ThinAnswers& out);
+bool ThinAnswersOf1(const ThinRow& up, const ThinRow& row, const ThinRow& down, ThinAnswers& out);
+
+}  // namespace avx2
 }  // namespace vantrel::extract

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "reader/cpu/vector_forms.h"
 #include "reader/extract/minutiae.h"
 #include "reader/extract/neighbour_planes.h"
 #include "reader/extract/skeleton_sse2.h"
@@ -283,13 +284,21 @@ TEST(NeighbourPlanes, RowBitsFollowTheBytes) {
   }
 }
 
-// The SSE2 form of a thinning pass's row answers against the plain one, on random rows
-// (dense and sparse, deleted pixels among the set ones) and both passes.
-TEST(Thin, RowAnswersOfBothFormsAgree) {
-#if !defined(VANTREL_SSE2)
-  GTEST_SKIP() << "built without the SSE2 forms";
-#else
-  using sse2::ThinAnswersOf;
+// The vector forms of a thinning pass's row answers against the plain one, on random
+// rows (dense and sparse, deleted pixels among the set ones) and both passes.
+TEST(Thin, RowAnswersOfEveryFormAgree) {
+  using Form = bool (*)(const ThinRow&, const ThinRow&, const ThinRow&, ThinAnswers&);
+  struct Named {
+    const char* name;
+    Form pass[2];
+  };
+  std::vector<Named> forms;
+#if defined(VANTREL_SSE2)
+  forms.push_back({"sse2", {sse2::ThinAnswersOf<0>, sse2::ThinAnswersOf<1>}});
+#endif
+  if (cpu::RunsAvx2()) forms.push_back({"avx2", {avx2::ThinAnswersOf0, avx2::ThinAnswersOf1}});
+  if (forms.empty()) GTEST_SKIP() << "no vector forms built or run here";
+  const Form plain_form[2] = {plain::ThinAnswersOf<0>, plain::ThinAnswersOf<1>};
   std::mt19937_64 rng(41);
   int compared = 0;
   for (int round = 0; round < 400; ++round) {
@@ -302,25 +311,24 @@ TEST(Thin, RowAnswersOfBothFormsAgree) {
       }
     }
     for (int pass = 0; pass < 2; ++pass) {
-      ThinAnswers plain_answers{}, chosen{};
-      const bool p = pass == 0 ? plain::ThinAnswersOf<0>(rows[0], rows[1], rows[2], plain_answers)
-                               : plain::ThinAnswersOf<1>(rows[0], rows[1], rows[2], plain_answers);
-      const bool c = pass == 0 ? ThinAnswersOf<0>(rows[0], rows[1], rows[2], chosen)
-                               : ThinAnswersOf<1>(rows[0], rows[1], rows[2], chosen);
-      ASSERT_EQ(p, c) << round;
-      if (!p) continue;
-      ++compared;
-      for (int i = 0; i < kRowWords; ++i) {
-        ASSERT_EQ(plain_answers.deleted[i], chosen.deleted[i]) << round << " " << pass << " " << i;
-        ASSERT_EQ(plain_answers.chained[i], chosen.chained[i]) << round << " " << pass << " " << i;
-        if (chosen.chained[i] == 0) continue;  // only read for chained pixels
-        ASSERT_EQ(plain_answers.without_left[i] & chosen.chained[i],
-                  chosen.without_left[i] & chosen.chained[i]);
+      ThinAnswers expected{};
+      const bool p = plain_form[pass](rows[0], rows[1], rows[2], expected);
+      for (const Named& form : forms) {
+        ThinAnswers got{};
+        ASSERT_EQ(p, form.pass[pass](rows[0], rows[1], rows[2], got)) << form.name << " " << round;
+        if (!p) continue;
+        ++compared;
+        for (int i = 0; i < kRowWords; ++i) {
+          ASSERT_EQ(expected.deleted[i], got.deleted[i]) << form.name << " " << round << " " << i;
+          ASSERT_EQ(expected.chained[i], got.chained[i]) << form.name << " " << round << " " << i;
+          // Only read for chained pixels.
+          ASSERT_EQ(expected.without_left[i] & got.chained[i], got.without_left[i] & got.chained[i])
+              << form.name << " " << round << " " << i;
+        }
       }
     }
   }
   EXPECT_GT(compared, 600);
-#endif
 }
 
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length
