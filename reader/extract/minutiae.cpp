@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "reader/extract/image_quality.h"
+#include "reader/extract/image_quality_sse2.h"
 #include "reader/extract/neighbour_planes.h"
 #include "reader/record/angle.h"
 #include "reader/record/record.h"
@@ -628,23 +630,11 @@ void TraceRidgeTo(const uint8_t* skeleton, int x, int y, int direction, const in
 }
 
 int ImageQuality(const ExtractionContext& context) {
-  int64_t s = 0;
-  for (int r = 1; r <= 34; ++r) {
-    for (int c = 1; c <= 30; ++c) {
-      const int a = context.block_direction[r][c];
-      if (a == 0) continue;
-      for (int dr = -1; dr <= 1; ++dr) {
-        for (int dc = -1; dc <= 1; ++dc) {
-          if (dr == 0 && dc == 0) continue;
-          const int b = context.block_direction[r + dr][c + dc];
-          if (b == 0) continue;
-          int d = std::abs(a - b);
-          if (d > 4) d -= 8;
-          s += std::abs(d);
-        }
-      }
-    }
-  }
+#if defined(VANTREL_SSE2)
+  const int64_t s = sse2::DirectionDifferences(context);
+#else
+  const int64_t s = plain::DirectionDifferences(context);
+#endif
   int foreground = 0;
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) foreground += context.block_mask[r][c] == 0;
