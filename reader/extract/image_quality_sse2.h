@@ -24,8 +24,9 @@ inline int64_t DirectionDifferences(const ExtractionContext& context) {
   };
   // Centres of columns 1..16, then 17..30 (read as 15..30, the first two left out).
   const int first[2] = {1, 15};
-  const __m128i columns[2] = {_mm_set1_epi8(-1),
-                              _mm_setr_epi8(0, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)};
+  const __m128i columns[2] = {
+      _mm_set1_epi8(-1),
+      _mm_setr_epi8(0, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)};
   __m128i sums = zero;
   for (int r = 1; r <= 34; ++r) {
     for (int half = 0; half < 2; ++half) {

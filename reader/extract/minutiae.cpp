@@ -218,8 +218,8 @@ constexpr std::array<std::array<TraceStep, 512>, 8> kTraceSteps = [] {
       const uint8_t code = kPairTable[bits & ~unsigned{kBehind[d]}].code;
       const int count = BitCount(code);
       const uint8_t next = kDirectionTable[code];
-      t[d][window] = count % 2 == 0 ? TraceStep{kStop, static_cast<uint8_t>(count == 0 ? 1 : count), 0}
-                                    : TraceStep{next, 0, MoveOf(next)};
+      const auto stop = static_cast<uint8_t>(count == 0 ? 1 : count);
+      t[d][window] = count % 2 == 0 ? TraceStep{kStop, stop, 0} : TraceStep{next, 0, MoveOf(next)};
     }
   }
   return t;
@@ -680,7 +680,9 @@ RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
       for (; forks != 0; forks &= forks - 1) {
         const int x = i * 64 + __builtin_ctzll(forks);
         w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
+        if (++raw.bifurcations == kMaxBifurcationCandidates) {
+          raw.bifurcations = kMaxBifurcationCandidates - 1;
+        }
       }
     }
   }

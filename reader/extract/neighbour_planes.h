@@ -119,7 +119,8 @@ inline NeighbourPlanes PlanesOf(const RowMask& up, const RowMask& row, const Row
 // 256-bit vector returned by a function built for the baseline would change the
 // function's calling convention.
 template <typename Bits>
-__attribute__((always_inline)) inline void ThinDeletesInto(int pass, const Planes<Bits>& p, Bits* out) {
+__attribute__((always_inline)) inline void ThinDeletesInto(int pass, const Planes<Bits>& p,
+                                                           Bits* out) {
   const Bits corners = (p.e | p.n | ~p.ne) & (p.w | p.n | ~p.nw) & (p.w | p.s | ~p.sw) &
                        (p.e | p.s | ~p.se);
   const Bits diagonals = p.ne | p.nw | p.sw | p.se;

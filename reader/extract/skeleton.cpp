@@ -148,7 +148,8 @@ void Binarise(const uint8_t* enhanced, uint8_t* binary, const ExtractionContext&
     for (int y = r * kBlockSize; y < (r + 1) * kBlockSize; ++y) {
       for (int j = 0; j < run_count; ++j) {
         const int k = runs[j].code;
-        const int p0 = y * kStride + runs[j].first * kBlockSize, length = runs[j].blocks * kBlockSize;
+        const int p0 = y * kStride + runs[j].first * kBlockSize;
+        const int length = runs[j].blocks * kBlockSize;
         uint8_t* out = binary + p0;
         if (k < 1 || k > 8) {
           // Background (or an invalid code) carries no ridge.

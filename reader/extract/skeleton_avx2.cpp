@@ -22,10 +22,12 @@ VANTREL_AVX2_TARGET inline __m256i Words(const RowMask& mask, int shift) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&mask.guarded[1 + shift]));
 }
 VANTREL_AVX2_TARGET inline __m256i WordsFromLeft(const RowMask& mask) {
-  return _mm256_or_si256(_mm256_slli_epi64(Words(mask, 0), 1), _mm256_srli_epi64(Words(mask, -1), 63));
+  return _mm256_or_si256(_mm256_slli_epi64(Words(mask, 0), 1),
+                         _mm256_srli_epi64(Words(mask, -1), 63));
 }
 VANTREL_AVX2_TARGET inline __m256i WordsFromRight(const RowMask& mask) {
-  return _mm256_or_si256(_mm256_srli_epi64(Words(mask, 0), 1), _mm256_slli_epi64(Words(mask, 1), 63));
+  return _mm256_or_si256(_mm256_srli_epi64(Words(mask, 0), 1),
+                         _mm256_slli_epi64(Words(mask, 1), 63));
 }
 
 template <int pass>
@@ -39,17 +41,20 @@ VANTREL_AVX2_TARGET inline bool Answers(const ThinRow& up, const ThinRow& row, c
   const __m256i c = _mm256_andnot_si256(both, Words(row.ridge, 0)) & columns;
   if (_mm256_testz_si256(c, c)) return false;
   const __m256i left = WordsFromLeft(row.ridge);
-  Planes<FourWords> p{WordsFromRight(row.ridge), WordsFromRight(up.ridge), Words(up.ridge, 0),
-                      WordsFromLeft(up.ridge),   none,                     WordsFromLeft(down.ridge),
-                      Words(down.ridge, 0),      WordsFromRight(down.ridge)};
+  Planes<FourWords> p{WordsFromRight(row.ridge),  WordsFromRight(up.ridge),
+                      Words(up.ridge, 0),         WordsFromLeft(up.ridge),
+                      none,                       WordsFromLeft(down.ridge),
+                      Words(down.ridge, 0),       WordsFromRight(down.ridge)};
   FourWords without_left, with_left;
   ThinDeletesInto(pass, p, &without_left);
   p.w = all;
   ThinDeletesInto(pass, p, &with_left);
   // The considered pixels moved one column right: each word, and the top bit of the word
   // before (none before the first).
-  const __m256i before = _mm256_blend_epi32(_mm256_permute4x64_epi64(c, _MM_SHUFFLE(2, 1, 0, 0)), none, 0x03);
-  const __m256i c_from_left = _mm256_or_si256(_mm256_slli_epi64(c, 1), _mm256_srli_epi64(before, 63));
+  const __m256i before =
+      _mm256_blend_epi32(_mm256_permute4x64_epi64(c, _MM_SHUFFLE(2, 1, 0, 0)), none, 0x03);
+  const __m256i c_from_left =
+      _mm256_or_si256(_mm256_slli_epi64(c, 1), _mm256_srli_epi64(before, 63));
   const __m256i deleted = c & ((left & with_left) | _mm256_andnot_si256(left, without_left));
   const __m256i chained = c & c_from_left & (with_left ^ without_left);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.deleted), deleted);

@@ -27,11 +27,16 @@ inline void BinariseRun(const uint8_t* v, const uint8_t* plus, const uint8_t* mi
     const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
     const __m128i darker = _mm_cmpeq_epi8(_mm_max_epu8(mean, centre), mean);
     const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(centre, _mm_set1_epi8(9)), centre);
-    const __m128i white = _mm_cmpeq_epi8(_mm_max_epu8(centre, _mm_set1_epi8(static_cast<char>(251))), centre);
+    const __m128i above250 = _mm_set1_epi8(static_cast<char>(251));
+    const __m128i white = _mm_cmpeq_epi8(_mm_max_epu8(centre, above250), centre);
     return _mm_and_si128(_mm_andnot_si128(white, _mm_or_si128(dark, darker)), one);
   };
-  auto load16 = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
-  auto load8 = [](const uint8_t* q) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)); };
+  auto load16 = [](const uint8_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  };
+  auto load8 = [](const uint8_t* q) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q));
+  };
   int i = 0;
   for (; i + 16 <= length; i += 16) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
