@@ -3,7 +3,11 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
+#include "reader/extract/image_quality.h"
+#include "reader/extract/image_quality_sse2.h"
+#include "reader/extract/neighbour_planes.h"
 #include "reader/record/angle.h"
 #include "reader/record/record.h"
 
@@ -28,14 +32,36 @@ struct Point {
   int16_t x = 0, y = 0;
 };
 
+// A candidate with its direction; `source` is its index in its candidate list, where
+// the traces of its ridges are kept.
 struct Oriented {
   int16_t x = 0, y = 0, direction = 0;
+  int16_t source = 0;
 };
 
 struct Entry {
   int16_t x = 0, y = 0, direction = 0;
   uint8_t reliability = 0;
   uint8_t type = 0;
+  int16_t source = 0;
+};
+
+// Where a trace stopped, or stood at its limit.
+struct Stop {
+  int16_t x = 0, y = 0;
+  int8_t result = 0, steps = 0;
+};
+
+// The traces the rules take along an ending's ridge and a bifurcation's three branches.
+// Every trace of a candidate along one ridge starts where the direction trace starts,
+// so they are all points of that one walk (TraceRidgeTo).
+struct EndingTraces {
+  bool forks_within_8 = false;   // the spur rule
+  bool stops_within_12 = false;  // the trace check of the reliability
+};
+struct BranchTraces {
+  Stop at15[3];  // the spread rule and the trace check
+  Stop at30[3];  // the branch check
 };
 
 // All working lists of one call; lives on the caller's stack, nothing allocates.
@@ -51,6 +77,8 @@ struct Work {
   bool marked[kMaxEndingCandidates];
   Entry entries[kMaxEndingCandidates + kMaxBifurcationCandidates];
   int entry_count = 0;
+  EndingTraces ending_traces[kMaxEndingCandidates];
+  BranchTraces branch_traces[kMaxBifurcationCandidates];
 };
 
 constexpr std::array<uint8_t, 256> kDirectionTable = [] {
@@ -93,20 +121,53 @@ inline uint8_t Pixel(const uint8_t* canvas, int x, int y) {
   return Inside(x, y) ? canvas[y * kStride + x] : 0;
 }
 
+// The neighbour code of a 3 x 3 window given as three row triples, left to right: bits
+// 0-2 the row above, 3-5 the pixel's own row (its centre bit 4 unused), 6-8 the row below.
+constexpr std::array<uint8_t, 512> kWindowCode = [] {
+  std::array<uint8_t, 512> t{};
+  for (int i = 0; i < 512; ++i) {
+    auto bit = [i](int k) { return (i >> k) & 1; };
+    t[i] = static_cast<uint8_t>(bit(5) | bit(2) << 1 | bit(1) << 2 | bit(0) << 3 | bit(3) << 4 |
+                                bit(6) << 5 | bit(7) << 6 | bit(8) << 7);
+  }
+  return t;
+}();
+
+// Bits 0-2: bit 0 of the bytes p[0], p[1], p[2] (p[3] is read too). Shifts rather than
+// a gathering multiply: a ridge trace waits on this from step to step.
+inline unsigned Triple(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return (w & 1) | ((w >> 7) & 2) | ((w >> 14) & 4);
+}
+
+// The 3 x 3 window of (x, y) as three row triples (kWindowCode), bit 0 of each byte;
+// off the canvas counts as 0. Away from the edges the three rows are read four bytes at
+// a time (the fourth byte, one column right of the window, lies on the canvas there).
+// The window of the pixel at p, 1 <= x <= kCanvasWidth - 3, 1 <= y <= kCanvasHeight - 2.
+inline unsigned InnerWindow(const uint8_t* p) {
+  return Triple(p - 1 - kStride) | Triple(p - 1) << 3 | Triple(p - 1 + kStride) << 6;
+}
+
+inline unsigned NeighbourWindow(const uint8_t* canvas, int x, int y) {
+  if (x >= 1 && x < kCanvasWidth - 2 && y >= 1 && y < kCanvasHeight - 1) {
+    return InnerWindow(canvas + y * kStride + x);
+  }
+  unsigned window = 0;
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      if ((dx != 0 || dy != 0) && (Pixel(canvas, x + dx, y + dy) & 1)) {
+        window |= 1u << (3 * (dy + 1) + dx + 1);
+      }
+    }
+  }
+  return window;
+}
+
 // Bit k set when the neighbour in direction index k has bit 0 set; off the canvas
 // counts as 0.
 inline unsigned NeighbourBits(const uint8_t* canvas, int x, int y) {
-  if (x >= 1 && x < kCanvasWidth - 1 && y >= 1 && y < kCanvasHeight - 1) {
-    const uint8_t* p = canvas + y * kStride + x;
-    return (p[1] & 1) | ((p[1 - kStride] & 1) << 1) | ((p[-kStride] & 1) << 2) |
-           ((p[-1 - kStride] & 1) << 3) | ((p[-1] & 1) << 4) | ((p[-1 + kStride] & 1) << 5) |
-           ((p[kStride] & 1) << 6) | ((p[1 + kStride] & 1) << 7);
-  }
-  unsigned code = 0;
-  for (int k = 0; k < 8; ++k) {
-    if (Pixel(canvas, x + kDirectionDx[k], y + kDirectionDy[k]) & 1) code |= 1u << k;
-  }
-  return code;
+  return kWindowCode[NeighbourWindow(canvas, x, y)];
 }
 
 // The three neighbours behind direction d (d + 3 .. d + 5), as a mask to clear.
@@ -124,12 +185,45 @@ inline int SquaredDistance(int x1, int y1, int x2, int y2) {
 
 // Set bits of an 8-neighbour code (0..255), by halves, quarters and nibbles: the
 // baseline instruction set has no population count instruction.
-int BitCount(unsigned v) {
+constexpr int BitCount(unsigned v) {
   v &= 0xFF;
   v = v - ((v >> 1) & 0x55);
   v = (v & 0x33) + ((v >> 2) & 0x33);
   return static_cast<int>((v + (v >> 4)) & 0x0F);
 }
+
+// One step of a trace, by the direction d it arrived in and the window of the pixel it
+// arrived at: the three neighbours behind cleared, the corners of ring pairs thinned, an
+// odd count goes on in the direction of the code, an even one stops with 1 (nothing
+// ahead) or the count. Each step waits on the one before, so the table gives the canvas
+// offset of the next move too, and the window is its index.
+struct TraceStep {
+  uint8_t next;    // direction to go on in; kStop when the trace stops here
+  uint8_t result;  // when it stops
+  int16_t move;    // canvas offset of a move in direction next
+};
+constexpr uint8_t kStop = 8;
+
+// The canvas offset of a move in direction d (0 for the index 8 of several bits, which
+// the step table never moves on in).
+constexpr int16_t MoveOf(int d) {
+  return d < 8 ? static_cast<int16_t>(kDirectionDy[d] * kStride + kDirectionDx[d]) : 0;
+}
+
+constexpr std::array<std::array<TraceStep, 512>, 8> kTraceSteps = [] {
+  std::array<std::array<TraceStep, 512>, 8> t{};
+  for (int d = 0; d < 8; ++d) {
+    for (unsigned window = 0; window < 512; ++window) {
+      const unsigned bits = kWindowCode[window];
+      const uint8_t code = kPairTable[bits & ~unsigned{kBehind[d]}].code;
+      const int count = BitCount(code);
+      const uint8_t next = kDirectionTable[code];
+      const auto stop = static_cast<uint8_t>(count == 0 ? 1 : count);
+      t[d][window] = count % 2 == 0 ? TraceStep{kStop, stop, 0} : TraceStep{next, 0, MoveOf(next)};
+    }
+  }
+  return t;
+}();
 
 // Is there a skeleton pixel on the digital line between P and Q (ends excluded)?
 bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
@@ -161,21 +255,20 @@ bool RidgeBetween(const uint8_t* skeleton, int px, int py, int qx, int qy) {
   return false;
 }
 
-// Direction of a ridge leaving (x, y) in direction d: four chained traces, the far
-// half and the near half averaged.
-int RidgeAngle(const uint8_t* skeleton, int x, int y, int d) {
+// Direction of a ridge leaving (x, y): four chained traces of 12, which are the points
+// after 12, 24, 36 and 48 steps of one walk (a chained trace from where the one before
+// stopped stays there); the far half and the near half averaged.
+int RidgeAngle(int x, int y, const TraceResult (&at)[4]) {
   int angles[4];
-  int tx = x, ty = y, td = d;
-  for (int i = 0; i < 4; ++i) {
-    const TraceResult t = TraceRidge(skeleton, tx, ty, td, kDirectionTraceLimit);
-    angles[i] = AngleOf(t.y - y, t.x - x);
-    tx = t.x;
-    ty = t.y;
-    td = t.direction;
-  }
+  for (int i = 0; i < 4; ++i) angles[i] = AngleOf(at[i].y - y, at[i].x - x);
   const int far = CircularMean(angles[2], angles[3]).mean;
   const int near = CircularMean(angles[0], angles[1]).mean;
   return CircularMean(far, near).mean;
+}
+
+Stop StopOf(const TraceResult& t) {
+  return {static_cast<int16_t>(t.x), static_cast<int16_t>(t.y), static_cast<int8_t>(t.result),
+          static_cast<int8_t>(t.steps)};
 }
 
 // The set bits of a code in increasing order; returns how many (at most 8).
@@ -299,15 +392,11 @@ void DropParallelEndings(const uint8_t* skeleton, Work& w) {
 }
 
 // Spur: the ridge forks within 8 pixels.
-void DropSpurEndings(const uint8_t* skeleton, Work& w) {
+void DropSpurEndings(Work& w) {
   Oriented* e = w.kept_endings;
   int& n = w.kept_ending_count;
   if (n < 2) return;
-  for (int i = 0; i < n; ++i) {
-    const TraceResult t =
-        TraceRidge(skeleton, e[i].x, e[i].y, InitialDirection(skeleton, e[i].x, e[i].y), 8);
-    w.marked[i] = t.result == 2;
-  }
+  for (int i = 0; i < n; ++i) w.marked[i] = w.ending_traces[e[i].source].forks_within_8;
   n = DropMarked(e, n, w.marked);
 }
 
@@ -315,7 +404,7 @@ void EndingRules(const uint8_t* skeleton, Work& w) {
   DropBrokenRidges(skeleton, w);
   DropCrowdedEndings(w);
   DropParallelEndings(skeleton, w);
-  DropSpurEndings(skeleton, w);
+  DropSpurEndings(w);
   // Density.
   int& n = w.kept_ending_count;
   if (n >= 2) n = DropCrowded(w, w.kept_endings, n);
@@ -341,8 +430,7 @@ void CheckBranches(const uint8_t* skeleton, Work& w) {
       w.marked[i] = true;
       continue;
     }
-    TraceResult t[3];
-    for (int k = 0; k < 3; ++k) t[k] = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 30);
+    const Stop* t = w.branch_traces[b[i].source].at30;
     bool mark = false;
     int ended = 0, short_ended = 0;
     Point forks[3];
@@ -388,7 +476,7 @@ void DropSpreadForks(const uint8_t* skeleton, Work& w) {
     if (branches != 3) continue;
     int angle[3];
     for (int k = 0; k < 3; ++k) {
-      const TraceResult t = TraceRidge(skeleton, b[i].x, b[i].y, dirs[k], 15);
+      const Stop& t = w.branch_traces[b[i].source].at15[k];
       angle[k] = AngleOf(t.y - b[i].y, t.x - b[i].x);
     }
     int smallest = AngleDifference(angle[0], angle[1]);
@@ -484,6 +572,10 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     return r;
   }
   int d = direction < 0 ? 0 : direction;
+  // The position as a canvas offset too, moved by the step table's offsets; it is read
+  // only where (x, y) lies away from the edges.
+  int at = y * kStride + x;
+  int move = MoveOf(d);
   for (int step = 1; step <= limit; ++step) {
     const int nx = r.x + kDirectionDx[d], ny = r.y + kDirectionDy[d];
     if (!Inside(nx, ny)) {
@@ -496,16 +588,19 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
     }
     r.x = nx;
     r.y = ny;
-    const unsigned ahead = NeighbourBits(skeleton, nx, ny) & ~unsigned{kBehind[d]};
-    const unsigned code = kPairTable[ahead].code;
-    const int count = BitCount(code);
-    if (count % 2 == 0) {
+    at += move;
+    const unsigned window = nx >= 1 && nx < kCanvasWidth - 2 && ny >= 1 && ny < kCanvasHeight - 1
+                                ? InnerWindow(skeleton + at)
+                                : NeighbourWindow(skeleton, nx, ny);
+    const TraceStep next = kTraceSteps[d][window];
+    if (next.next == kStop) {
       r.direction = 10;
-      r.result = count == 0 ? 1 : count;
+      r.result = next.result;
       r.steps = step;
       return r;
     }
-    d = kDirectionTable[code];
+    d = next.next;
+    move = next.move;
   }
   r.direction = d;
   r.result = 0;
@@ -513,24 +608,33 @@ TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int
   return r;
 }
 
-int ImageQuality(const ExtractionContext& context) {
-  int64_t s = 0;
-  for (int r = 1; r <= 34; ++r) {
-    for (int c = 1; c <= 30; ++c) {
-      const int a = context.block_direction[r][c];
-      if (a == 0) continue;
-      for (int dr = -1; dr <= 1; ++dr) {
-        for (int dc = -1; dc <= 1; ++dc) {
-          if (dr == 0 && dc == 0) continue;
-          const int b = context.block_direction[r + dr][c + dc];
-          if (b == 0) continue;
-          int d = std::abs(a - b);
-          if (d > 4) d -= 8;
-          s += std::abs(d);
-        }
-      }
+void TraceRidgeTo(const uint8_t* skeleton, int x, int y, int direction, const int* limits,
+                  int count, TraceResult* out) {
+  // A trace that reached its limit goes on from where it stands, in the direction it
+  // holds; one that stopped stays stopped. A direction of 8 or more does not move.
+  int done = 0;
+  for (int j = 0; j < count; ++j) {
+    if (direction >= 8) {
+      out[j] = TraceRidge(skeleton, x, y, direction, limits[j]);
+      continue;
     }
+    if (j > 0 && out[j - 1].result != 0) {
+      out[j] = out[j - 1];
+      continue;
+    }
+    const TraceResult from = j == 0 ? TraceResult{x, y, direction, 0, 0} : out[j - 1];
+    out[j] = TraceRidge(skeleton, from.x, from.y, from.direction, limits[j] - done);
+    out[j].steps += done;
+    done = limits[j];
   }
+}
+
+int ImageQuality(const ExtractionContext& context) {
+#if defined(VANTREL_SSE2)
+  const int64_t s = sse2::DirectionDifferences(context);
+#else
+  const int64_t s = plain::DirectionDifferences(context);
+#endif
   int foreground = 0;
   for (int r = 0; r < kBlockRows; ++r) {
     for (int c = 0; c < kBlockColumns; ++c) foreground += context.block_mask[r][c] == 0;
@@ -546,20 +650,39 @@ struct RawCounts {
   int endings = 0, bifurcations = 0;
 };
 
-// Detection, in scan order. A full list keeps overwriting its last slot.
+// Detection, in scan order. A full list keeps overwriting its last slot. A row's
+// candidates are found for all its pixels at once from the neighbour counts: endings
+// have 1, 5 or 7 neighbours, bifurcations 3 with no two of them side by side in the ring.
+// Each list is filled in column order, as a pixel-by-pixel scan fills it.
 RawCounts DetectCandidates(const uint8_t* skeleton, Work& w) {
+  static_assert(kFirstColumn / 64 == 0 && kLastColumn / 64 == kRowWords - 1);
+  constexpr uint64_t kColumns[kRowWords] = {~0ULL << kFirstColumn, ~0ULL, ~0ULL,
+                                            ~0ULL >> (63 - kLastColumn % 64)};
   RawCounts raw;
+  RowWindow rows;
+  rows.Load(skeleton, kFirstRow);
   for (int y = kFirstRow; y <= kLastRow; ++y) {
-    for (int x = kFirstColumn; x <= kLastColumn; ++x) {
-      if (skeleton[y * kStride + x] == 0) continue;
-      const Neighbours nb = NeighbourCode(skeleton, x, y);
-      if (nb.count == 3) {
-        if (ThinPairs(nb.code).found) continue;
-        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
-        if (++raw.bifurcations == kMaxBifurcationCandidates) raw.bifurcations = kMaxBifurcationCandidates - 1;
-      } else if (nb.count == 1 || nb.count == 5 || nb.count == 7) {
+    if (y > kFirstRow) rows.Next(skeleton, y);
+    RowMask centre;
+    MaskOfRow(skeleton + y * kStride, NonZeroOf64, centre);
+    for (int i = 0; i < kRowWords; ++i) {
+      const uint64_t pixels = centre[i] & kColumns[i];
+      if (pixels == 0) continue;
+      const NeighbourPlanes p = rows.Planes(i);
+      const CountPlanes count = NeighbourCounts(p);
+      uint64_t endings = pixels & count.ones & ~(count.twos & ~count.fours);
+      uint64_t forks = pixels & count.ones & count.twos & ~count.fours & ~AdjacentNeighbours(p);
+      for (; endings != 0; endings &= endings - 1) {
+        const int x = i * 64 + __builtin_ctzll(endings);
         w.endings[raw.endings] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
         if (++raw.endings == kMaxEndingCandidates) raw.endings = kMaxEndingCandidates - 1;
+      }
+      for (; forks != 0; forks &= forks - 1) {
+        const int x = i * 64 + __builtin_ctzll(forks);
+        w.bifurcations[raw.bifurcations] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+        if (++raw.bifurcations == kMaxBifurcationCandidates) {
+          raw.bifurcations = kMaxBifurcationCandidates - 1;
+        }
       }
     }
   }
@@ -594,10 +717,16 @@ void RejectBorderCandidates(const ExtractionContext& context, const RawCounts& r
 void OrientCandidates(const uint8_t* skeleton, Work& w) {
   for (int i = 0; i < w.ending_count; ++i) {
     const Point p = w.endings[i];
+    constexpr int kLimits[5] = {8, kDirectionTraceLimit, 2 * kDirectionTraceLimit,
+                                3 * kDirectionTraceLimit, 4 * kDirectionTraceLimit};
+    TraceResult at[5];
+    TraceRidgeTo(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y), kLimits, 5, at);
     Oriented& o = w.kept_endings[i];
     o.x = p.x;
     o.y = p.y;
-    o.direction = static_cast<int16_t>(RidgeAngle(skeleton, p.x, p.y, InitialDirection(skeleton, p.x, p.y)));
+    o.direction = static_cast<int16_t>(RidgeAngle(p.x, p.y, {at[1], at[2], at[3], at[4]}));
+    o.source = static_cast<int16_t>(i);
+    w.ending_traces[i] = {at[0].result == 2, at[1].result != 0};
   }
   w.kept_ending_count = w.ending_count;
   for (int i = 0; i < w.bifurcation_count; ++i) {
@@ -605,7 +734,15 @@ void OrientCandidates(const uint8_t* skeleton, Work& w) {
     int dirs[8];
     const int branches = Branches(NeighbourCode(skeleton, p.x, p.y).code, dirs);
     int angle[3] = {0, 0, 0};
-    for (int k = 0; k < 3 && k < branches; ++k) angle[k] = RidgeAngle(skeleton, p.x, p.y, dirs[k]);
+    for (int k = 0; k < 3 && k < branches; ++k) {
+      constexpr int kLimits[6] = {kDirectionTraceLimit,     15, 2 * kDirectionTraceLimit, 30,
+                                  3 * kDirectionTraceLimit, 4 * kDirectionTraceLimit};
+      TraceResult at[6];
+      TraceRidgeTo(skeleton, p.x, p.y, dirs[k], kLimits, 6, at);
+      angle[k] = RidgeAngle(p.x, p.y, {at[0], at[2], at[4], at[5]});
+      w.branch_traces[i].at15[k] = StopOf(at[1]);
+      w.branch_traces[i].at30[k] = StopOf(at[3]);
+    }
     CircularMeanResult best = CircularMean(angle[0], angle[1]);
     const CircularMeanResult m12 = CircularMean(angle[1], angle[2]);
     const CircularMeanResult m20 = CircularMean(angle[2], angle[0]);
@@ -615,6 +752,7 @@ void OrientCandidates(const uint8_t* skeleton, Work& w) {
     o.x = p.x;
     o.y = p.y;
     o.direction = static_cast<int16_t>(best.mean);
+    o.source = static_cast<int16_t>(i);
   }
   w.kept_bifurcation_count = w.bifurcation_count;
 }
@@ -625,29 +763,27 @@ void ListEntries(Work& w) {
     const Oriented& m = w.kept_endings[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
-                                  record::kRidgeEnding};
+                                  record::kRidgeEnding, m.source};
   }
   for (int i = 0; i < w.kept_bifurcation_count; ++i) {
     const Oriented& m = w.kept_bifurcations[i];
     w.entries[w.entry_count++] = {m.x, m.y, m.direction,
                                   static_cast<uint8_t>(Reliability(w, m.x, m.y)),
-                                  record::kBifurcation};
+                                  record::kBifurcation, m.source};
   }
 }
 
 // Trace check: a minutia whose ridge does not run on loses a quarter of its reliability.
-int TracedReliability(const uint8_t* skeleton, const Entry& e) {
+int TracedReliability(const uint8_t* skeleton, const Work& w, const Entry& e) {
   int r = e.reliability;
   if (e.type == record::kRidgeEnding) {
-    if (TraceRidge(skeleton, e.x, e.y, InitialDirection(skeleton, e.x, e.y), 12).result != 0) {
-      r = 3 * r / 4;
-    }
+    if (w.ending_traces[e.source].stops_within_12) r = 3 * r / 4;
     return r;
   }
   int dirs[8];
   const int branches = Branches(NeighbourCode(skeleton, e.x, e.y).code, dirs);
   for (int b = 0; b < branches && b < 3; ++b) {
-    if (TraceRidge(skeleton, e.x, e.y, dirs[b], 15).result == 1) return 3 * r / 4;
+    if (w.branch_traces[e.source].at15[b].result == 1) return 3 * r / 4;
   }
   return r;
 }
@@ -668,7 +804,7 @@ void SelectMinutiae(const uint8_t* skeleton, const Work& w, record::RecordConten
     m.x = e.x;
     m.y = e.y;
     m.direction = e.direction;
-    m.reliability = TracedReliability(skeleton, e);
+    m.reliability = TracedReliability(skeleton, w, e);
     m.type = e.type;
   }
   content.count = keep;

@@ -49,6 +49,11 @@ struct TraceResult {
 // Follows the skeleton from (x, y) in direction for at most limit moves.
 TraceResult TraceRidge(const uint8_t* skeleton, int x, int y, int direction, int limit);
 
+// TraceRidge to each of count increasing limits in one walk: out[j] is
+// TraceRidge(skeleton, x, y, direction, limits[j]).
+void TraceRidgeTo(const uint8_t* skeleton, int x, int y, int direction, const int* limits,
+                  int count, TraceResult* out);
+
 // Image quality G from the block direction field and the block mask.
 int ImageQuality(const ExtractionContext& context);
 

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <random>
 #include <vector>
 
+#include "reader/extract/image_quality.h"
+#include "reader/extract/image_quality_sse2.h"
+#include "reader/extract/skeleton.h"
 #include "reader/record/record.h"
 
 namespace vantrel::extract {
@@ -102,6 +106,27 @@ TEST(NeighbourCode, BitsFollowTheDirectionIndicesAndTheCanvasEndsAreClear) {
   EXPECT_EQ(n.count, 1);
 }
 
+// Every position of a random canvas, edges and corners included, against the eight
+// neighbours read one by one; only bit 0 of a byte counts.
+TEST(NeighbourCode, EveryPositionMatchesTheNeighboursOneByOne) {
+  std::mt19937 rng(23);
+  Canvas c = Blank();
+  for (auto& v : c) v = static_cast<uint8_t>(rng() % 4);
+  for (int y = 0; y < kCanvasHeight; ++y) {
+    for (int x = 0; x < kCanvasWidth; ++x) {
+      int code = 0;
+      for (int k = 0; k < 8; ++k) {
+        const int nx = x + kDirectionDx[k], ny = y + kDirectionDy[k];
+        const bool inside = nx >= 0 && nx < kCanvasWidth && ny >= 0 && ny < kCanvasHeight;
+        if (inside && (c[ny * kCanvasWidth + nx] & 1)) code |= 1 << k;
+      }
+      const Neighbours n = NeighbourCode(c.data(), x, y);
+      ASSERT_EQ(n.code, code) << x << "," << y;
+      ASSERT_EQ(n.count, std::popcount(static_cast<unsigned>(code))) << x << "," << y;
+    }
+  }
+}
+
 TEST(TraceRidge, FollowsAStraightRidgeUpToTheLimit) {
   Canvas c = Blank();
   Row(c, 50, 80, 100);
@@ -163,6 +188,56 @@ TEST(TraceRidge, AStoppedTraceDoesNotMove) {
   EXPECT_EQ(edge.x, 0);
   EXPECT_EQ(edge.result, 1);
   EXPECT_EQ(edge.steps, 0);
+}
+
+// One walk to several limits against separate traces, from every kind of start on a
+// thinned random canvas: along ridges, off them, at the canvas edges, every direction.
+TEST(TraceRidge, OneWalkToSeveralLimitsMatchesSeparateTraces) {
+  std::mt19937 rng(29);
+  Canvas c = Blank();
+  for (auto& v : c) v = static_cast<uint8_t>(rng() % 3 == 0);
+  Thin(c.data());
+  const int limit_sets[2][6] = {{8, 12, 24, 36, 48, 60}, {1, 2, 15, 16, 30, 31}};
+  int stopped = 0, reached = 0;
+  for (int start = 0; start < 3000; ++start) {
+    const int x = start < 100 ? (start % 2) * (kCanvasWidth - 1) : static_cast<int>(rng() % kCanvasWidth);
+    const int y = start < 100 ? start * 2 : static_cast<int>(rng() % kCanvasHeight);
+    const int direction = static_cast<int>(rng() % 10);
+    for (const auto& limits : limit_sets) {
+      TraceResult walk[6];
+      TraceRidgeTo(c.data(), x, y, direction, limits, 6, walk);
+      for (int j = 0; j < 6; ++j) {
+        const TraceResult t = TraceRidge(c.data(), x, y, direction, limits[j]);
+        ASSERT_EQ(walk[j].x, t.x) << x << "," << y << " " << direction << " " << limits[j];
+        ASSERT_EQ(walk[j].y, t.y) << x << "," << y << " " << direction << " " << limits[j];
+        ASSERT_EQ(walk[j].direction, t.direction) << x << "," << y << " " << limits[j];
+        ASSERT_EQ(walk[j].result, t.result) << x << "," << y << " " << limits[j];
+        ASSERT_EQ(walk[j].steps, t.steps) << x << "," << y << " " << limits[j];
+        (t.result == 0 ? reached : stopped) += 1;
+      }
+    }
+  }
+  EXPECT_GT(stopped, 1000);
+  EXPECT_GT(reached, 1000);
+}
+
+// The SSE2 sum of direction differences against the plain one: codes 0..8 with runs
+// and background as real fields have, and any byte at all, including every edge block.
+TEST(ImageQuality, BothFormsOfTheDifferenceSumAgree) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  std::mt19937 rng(31);
+  for (int round = 0; round < 200; ++round) {
+    ExtractionContext context{};
+    for (auto& row : context.block_direction) {
+      for (auto& v : row) {
+        v = static_cast<uint8_t>(round % 4 == 3 ? rng() % 256 : rng() % 3 == 0 ? 0 : rng() % 9);
+      }
+    }
+    ASSERT_EQ(sse2::DirectionDifferences(context), plain::DirectionDifferences(context)) << round;
+  }
+#endif
 }
 
 TEST(ImageQuality, FromCodeDifferencesPerForegroundBlock) {

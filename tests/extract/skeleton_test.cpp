@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <random>
 #include <vector>
 
+#include "reader/cpu/vector_forms.h"
 #include "reader/extract/minutiae.h"
+#include "reader/extract/neighbour_planes.h"
+#include "reader/extract/skeleton_sse2.h"
+#include "reader/extract/skeleton_rows.h"
 
 namespace vantrel::extract {
 namespace {
@@ -83,6 +90,29 @@ TEST(Binarise, ComparesAcrossTheRidgeOfTheBlockCode) {
   At(enhanced5, 58, 60) = 90;
   Binarise(enhanced5.data(), vertical.data(), ContextWithCode(5));
   EXPECT_EQ(At(vertical, 60, 60), 0);
+}
+
+// The SSE2 run against the plain one for every centre and first sample, with second
+// samples around the first, its mirror and both ends, over runs of 16 and 8 pixels.
+TEST(Binarise, BothRunFormsAgreeOnEveryValue) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  uint8_t v[24], a[24], b[24], plain_out[24], sse2_out[24];
+  for (int centre = 0; centre < 256; ++centre) {
+    for (int first = 0; first < 256; ++first) {
+      for (int i = 0; i < 24; ++i) {
+        const int seconds[6] = {first - 1, first, first + 1, 255 - first, 0, 255};
+        v[i] = static_cast<uint8_t>(centre);
+        a[i] = static_cast<uint8_t>(first);
+        b[i] = static_cast<uint8_t>(std::clamp(seconds[i % 6] + i / 6 % 2, 0, 255));
+      }
+      plain::BinariseRun(v, a, b, plain_out, 24);
+      sse2::BinariseRun(v, a, b, sse2_out, 24);
+      ASSERT_TRUE(std::equal(plain_out, plain_out + 24, sse2_out)) << centre << " " << first;
+    }
+  }
+#endif
 }
 
 TEST(Binarise, SamplesBeyondTheCanvasReadZero) {
@@ -193,6 +223,112 @@ TEST(Thin, ClearsColumnZeroUsedForMarkers) {
   for (int y = 0; y < kCanvasHeight; ++y) At(c, 0, y) = 1;
   Thin(c.data());
   EXPECT_EQ(CountSet(c), 0);
+}
+
+// The logic forms of the per-pixel rules, fed all 256 neighbour patterns at once
+// (pattern 64 w + j in bit j of word w), against the rules pattern by pattern: the
+// thinning deletion sets, the neighbour count and the ring-neighbour pairs of ThinPairs.
+TEST(NeighbourPlanes, LogicMatchesThePerPixelRulesForEveryPattern) {
+  int deleted[2] = {};
+  for (int w = 0; w < 4; ++w) {
+    uint64_t plane[8] = {};
+    for (int j = 0; j < 64; ++j) {
+      for (int k = 0; k < 8; ++k) plane[k] |= static_cast<uint64_t>((64 * w + j) >> k & 1) << j;
+    }
+    const NeighbourPlanes p{plane[0], plane[1], plane[2], plane[3],
+                            plane[4], plane[5], plane[6], plane[7]};
+    const uint64_t thin[2] = {ThinDeletesAll(0, p), ThinDeletesAll(1, p)};
+    const uint64_t at_most_one = AtMostOneNeighbour(p), pairs = AdjacentNeighbours(p);
+    const CountPlanes count = NeighbourCounts(p);
+    for (int j = 0; j < 64; ++j) {
+      const int pattern = 64 * w + j;
+      auto bit = [j](uint64_t v) { return static_cast<int>(v >> j & 1); };
+      for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_EQ(bit(thin[pass]) != 0, ThinDeletes(pass, pattern)) << pass << " " << pattern;
+        deleted[pass] += ThinDeletes(pass, pattern);
+      }
+      const int n = std::popcount(static_cast<unsigned>(pattern));
+      ASSERT_EQ(bit(count.ones) + 2 * bit(count.twos) + 4 * bit(count.fours) + 8 * bit(count.eights), n)
+          << pattern;
+      ASSERT_EQ(bit(at_most_one) != 0, n <= 1) << pattern;
+      ASSERT_EQ(bit(pairs) != 0, ThinPairs(static_cast<uint8_t>(pattern)).found) << pattern;
+    }
+  }
+  EXPECT_EQ(deleted[0], 70);
+  EXPECT_EQ(deleted[1], 70);
+}
+
+// Both forms of turning bytes into row bits (the chosen one and the plain one), against
+// the test of each byte, on bytes with and without their low bit and high bit.
+TEST(NeighbourPlanes, RowBitsFollowTheBytes) {
+  constexpr uint8_t kValues[] = {0, 1, 2, 3, 127, 128, 129, 254, 255};
+  uint8_t bytes[64 * 9];
+  for (int i = 0; i < 64 * 9; ++i) bytes[i] = kValues[(i * 7 + i / 9) % 9];
+  using BitsOf = uint64_t (*)(const uint8_t*);
+  struct Form {
+    BitsOf chosen, plain;
+    bool (*rule)(uint8_t);
+  };
+  const Form forms[] = {
+      {LowBitsOf64, plain::LowBitsOf64, [](uint8_t v) { return (v & 1) != 0; }},
+      {NonZeroOf64, plain::NonZeroOf64, [](uint8_t v) { return v != 0; }},
+      {OnesOf64, plain::OnesOf64, [](uint8_t v) { return v == 1; }},
+  };
+  for (const Form& form : forms) {
+    for (int start = 0; start <= 64 * 8; start += 64) {
+      uint64_t expected = 0;
+      for (int j = 0; j < 64; ++j) expected |= static_cast<uint64_t>(form.rule(bytes[start + j])) << j;
+      ASSERT_EQ(form.chosen(bytes + start), expected) << start;
+      ASSERT_EQ(form.plain(bytes + start), expected) << start;
+    }
+  }
+}
+
+// The vector forms of a thinning pass's row answers against the plain one, on random
+// rows (dense and sparse, deleted pixels among the set ones) and both passes.
+TEST(Thin, RowAnswersOfEveryFormAgree) {
+  using Form = bool (*)(const ThinRow&, const ThinRow&, const ThinRow&, ThinAnswers&);
+  struct Named {
+    const char* name;
+    Form pass[2];
+  };
+  std::vector<Named> forms;
+#if defined(VANTREL_SSE2)
+  forms.push_back({"sse2", {sse2::ThinAnswersOf<0>, sse2::ThinAnswersOf<1>}});
+#endif
+  if (cpu::RunsAvx2()) forms.push_back({"avx2", {avx2::ThinAnswersOf0, avx2::ThinAnswersOf1}});
+  if (forms.empty()) GTEST_SKIP() << "no vector forms built or run here";
+  const Form plain_form[2] = {plain::ThinAnswersOf<0>, plain::ThinAnswersOf<1>};
+  std::mt19937_64 rng(41);
+  int compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    ThinRow rows[3];
+    for (ThinRow& r : rows) {
+      for (int i = 0; i < kRowWords; ++i) {
+        const uint64_t a = rng(), b = rng();
+        r.set[i] = round % 2 ? a | b : a & b;
+        r.ridge[i] = r.set[i] & (round % 3 ? rng() | rng() : ~0ULL);
+      }
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      ThinAnswers expected{};
+      const bool p = plain_form[pass](rows[0], rows[1], rows[2], expected);
+      for (const Named& form : forms) {
+        ThinAnswers got{};
+        ASSERT_EQ(p, form.pass[pass](rows[0], rows[1], rows[2], got)) << form.name << " " << round;
+        if (!p) continue;
+        ++compared;
+        for (int i = 0; i < kRowWords; ++i) {
+          ASSERT_EQ(expected.deleted[i], got.deleted[i]) << form.name << " " << round << " " << i;
+          ASSERT_EQ(expected.chained[i], got.chained[i]) << form.name << " " << round << " " << i;
+          // Only read for chained pixels.
+          ASSERT_EQ(expected.without_left[i] & got.chained[i], got.without_left[i] & got.chained[i])
+              << form.name << " " << round << " " << i;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 600);
 }
 
 // A straight ridge with a step at (80, 100) and a diagonal branch of the given length
