@@ -490,7 +490,8 @@ void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T,
     T += weight - e;
     const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
     const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    if ((dp < dq ? dp : dq) / 4 <= 2025) N += weight - e;
+    const int near = (dp < dq ? dp : dq) / 4 <= 2025;
+    N += (weight - e) & -near;  // no branch: near follows the data
   }
 }
 

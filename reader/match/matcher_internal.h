@@ -257,7 +257,8 @@ struct Kernels {
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
   // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
-  // number of pairs.
+  // number of pairs. pair_p and pair_q have room for na entries; those past the pairs
+  // may be written.
   int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
                  int* pair_q);
   // LandingPlain's mask and turned directions, in whole groups of eight.
