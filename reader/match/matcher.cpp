@@ -250,6 +250,23 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   return at_least[needed - 1] & all;
 }
 
+// How many of the count neighbours of d lie below relative direction limit, all eight
+// lanes at once. The relative directions ascend, so this is where a scan from 0 stops,
+// and where one from any earlier stop stops: the stops of LocalSimilarity, whose limits
+// only grow, without a loop whose end follows the data. Lanes past the count are masked
+// off whatever they hold.
+int CountBelow(const Descriptor& d, int limit) {
+  Shorts8 direction;
+  std::memcpy(&direction, d.relative_direction, sizeof direction);
+  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  // limit lies within -161..349 and directions within -151..359: both fit a short.
+  Shorts8 below = (direction < static_cast<short>(limit)) & (lane < static_cast<short>(d.count));
+  below += __builtin_shufflevector(below, below, 4, 5, 6, 7, 0, 1, 2, 3);
+  below += __builtin_shufflevector(below, below, 2, 3, 0, 1, 6, 7, 4, 5);
+  below += __builtin_shufflevector(below, below, 1, 0, 3, 2, 5, 4, 7, 6);
+  return -below[0];
+}
+
 // The similarity of two descriptors when it reaches need (80 or more), else 0 or some
 // value under need. The sum is abandoned as soon as the neighbours left cannot lift it to
 // need.
@@ -269,16 +286,14 @@ int LocalSimilarity(const Descriptor& da, const Descriptor& db, int need) {
   }
   if (30 * hits < need) return 0;
   int s = 0;
-  int start = 0;  // relative directions ascend, so the start of the scan only moves on
   const int nb = db.count;
   for (int ui = 0; ui < da.count; ++ui) {
     if (s + 30 * hits < need) return 0;
     if (!hit[ui]) continue;
-    // Moved on only for the neighbours that scan: the start found for a later u is the
-    // same whether or not the skipped ones moved it first.
+    // The first neighbour of db no more than 10 below u.
     const int u_rel = da.relative_direction[ui], u_dist = da.distance[ui];
     const int u_ang = da.relative_angle[ui], u_type = da.type[ui];
-    while (start < nb && db.relative_direction[start] < u_rel - 10) ++start;
+    const int start = CountBelow(db, u_rel - 10);
     --hits;
     int contribution = 0;
     // No neighbour far enough round: the scan starts at the last one.
@@ -484,7 +499,7 @@ void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T,
     const int p = w.pair_p[k], q = w.pair_q[k];
     const int ia = w.oa.index[p], ib = w.ob.index[q];
     const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
-    const int weight = 2 * low + 5 + (A.type[ia] == B.type[ib] ? 10 : 0);
+    const int weight = 2 * low + 5 + (10 & -(A.type[ia] == B.type[ib]));  // no branch
     const int e = std::abs(A.x[ia] - w.ob.x[q]) + std::abs(A.y[ia] - w.ob.y[q]) +
                   CircularDifference(A.direction[ia], w.ob.direction[q]);
     T += weight - e;
