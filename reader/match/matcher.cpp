@@ -463,9 +463,23 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
   int* first = lists.first;
-  std::memset(first, 0, (kBuckets + 1) * sizeof first[0]);
-  for (int i = 0; i < nb; ++i) ++first[(pb_dir[i] >> kBucketShift) + 1];
-  for (int k = 0; k < kBuckets; ++k) first[k + 1] += first[k];
+  // Entries per bucket, and first[k] the sum of those before bucket k, four buckets at a
+  // time (two shifted adds give the sums within a group, the carry those before it):
+  // integer sums, in any order the same. Buckets 45..47 are empty, so first[45] is nb.
+  static_assert(kBuckets + kWrappedBuckets == 48);
+  int counts[kBuckets + kWrappedBuckets] = {};
+  for (int i = 0; i < nb; ++i) ++counts[pb_dir[i] >> kBucketShift];
+  const Ints4 none = {};
+  Ints4 carry = {};
+  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 4) {
+    Ints4 v;
+    std::memcpy(&v, counts + k, sizeof v);
+    v += __builtin_shufflevector(v, none, 4, 0, 1, 2);
+    v += __builtin_shufflevector(v, none, 4, 4, 0, 1);
+    const Ints4 before = __builtin_shufflevector(v, none, 4, 0, 1, 2) + carry;
+    std::memcpy(first + k, &before, sizeof before);
+    carry += __builtin_shufflevector(v, v, 3, 3, 3, 3);
+  }
   int next[kBuckets];
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
