@@ -250,23 +250,6 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   return at_least[needed - 1] & all;
 }
 
-// How many of the count neighbours of d lie below relative direction limit, all eight
-// lanes at once. The relative directions ascend, so this is where a scan from 0 stops,
-// and where one from any earlier stop stops: the stops of LocalSimilarity, whose limits
-// only grow, without a loop whose end follows the data. Lanes past the count are masked
-// off whatever they hold.
-int CountBelow(const Descriptor& d, int limit) {
-  Shorts8 direction;
-  std::memcpy(&direction, d.relative_direction, sizeof direction);
-  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
-  // limit lies within -161..349 and directions within -151..359: both fit a short.
-  Shorts8 below = (direction < static_cast<short>(limit)) & (lane < static_cast<short>(d.count));
-  below += __builtin_shufflevector(below, below, 4, 5, 6, 7, 0, 1, 2, 3);
-  below += __builtin_shufflevector(below, below, 2, 3, 0, 1, 6, 7, 4, 5);
-  below += __builtin_shufflevector(below, below, 1, 0, 3, 2, 5, 4, 7, 6);
-  return -below[0];
-}
-
 // The similarity of two descriptors when it reaches need (80 or more), else 0 or some
 // value under need. The sum is abandoned as soon as the neighbours left cannot lift it to
 // need.
