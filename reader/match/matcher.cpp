@@ -313,9 +313,10 @@ struct Slot {
 struct OverlapSet {
   int count;
   int index[kMaxMinutiae];
-  int x[kPaddedMinutiae], y[kPaddedMinutiae];  // read in groups of eight
+  // Read in groups of eight; room for eight zeros written after any count.
+  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
   int direction[kMaxMinutiae];
-  int weight[kPaddedMinutiae];  // the minutia's unpaired weight, read in groups of eight
+  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
 };
 
 struct CorePoints {
@@ -341,8 +342,11 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
     ++count;
   }
   out.count = count;
-  // The kernels read whole groups of eight: the rest of the last one is defined.
-  for (int k = count; k % 8 != 0; ++k) out.x[k] = out.y[k] = out.weight[k] = 0;
+  // The kernels read whole groups of eight: the rest of the last one is defined (eight
+  // zeros of fixed length, not a loop whose length follows the count).
+  std::memset(out.x + count, 0, 8 * sizeof out.x[0]);
+  std::memset(out.y + count, 0, 8 * sizeof out.y[0]);
+  std::memset(out.weight + count, 0, 8 * sizeof out.weight[0]);
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
