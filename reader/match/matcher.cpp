@@ -269,16 +269,14 @@ int LocalSimilarity(const Descriptor& da, const Descriptor& db, int need) {
   }
   if (30 * hits < need) return 0;
   int s = 0;
-  int start = 0;  // relative directions ascend, so the start of the scan only moves on
   const int nb = db.count;
   for (int ui = 0; ui < da.count; ++ui) {
     if (s + 30 * hits < need) return 0;
     if (!hit[ui]) continue;
-    // Moved on only for the neighbours that scan: the start found for a later u is the
-    // same whether or not the skipped ones moved it first.
+    // The first neighbour of db no more than 10 below u.
     const int u_rel = da.relative_direction[ui], u_dist = da.distance[ui];
     const int u_ang = da.relative_angle[ui], u_type = da.type[ui];
-    while (start < nb && db.relative_direction[start] < u_rel - 10) ++start;
+    const int start = CountBelow(db, u_rel - 10);
     --hits;
     int contribution = 0;
     // No neighbour far enough round: the scan starts at the last one.
@@ -315,9 +313,10 @@ struct Slot {
 struct OverlapSet {
   int count;
   int index[kMaxMinutiae];
-  int x[kPaddedMinutiae], y[kPaddedMinutiae];  // read in groups of eight
+  // Read in groups of eight; room for eight zeros written after any count.
+  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
   int direction[kMaxMinutiae];
-  int weight[kPaddedMinutiae];  // the minutia's unpaired weight, read in groups of eight
+  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
 };
 
 struct CorePoints {
@@ -343,8 +342,11 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
     ++count;
   }
   out.count = count;
-  // The kernels read whole groups of eight: the rest of the last one is defined.
-  for (int k = count; k % 8 != 0; ++k) out.x[k] = out.y[k] = out.weight[k] = 0;
+  // The kernels read whole groups of eight: the rest of the last one is defined (eight
+  // zeros of fixed length, not a loop whose length follows the count).
+  std::memset(out.x + count, 0, 8 * sizeof out.x[0]);
+  std::memset(out.y + count, 0, 8 * sizeof out.y[0]);
+  std::memset(out.weight + count, 0, 8 * sizeof out.weight[0]);
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
@@ -448,9 +450,23 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
   int* first = lists.first;
-  std::memset(first, 0, (kBuckets + 1) * sizeof first[0]);
-  for (int i = 0; i < nb; ++i) ++first[(pb_dir[i] >> kBucketShift) + 1];
-  for (int k = 0; k < kBuckets; ++k) first[k + 1] += first[k];
+  // Entries per bucket, and first[k] the sum of those before bucket k, four buckets at a
+  // time (two shifted adds give the sums within a group, the carry those before it):
+  // integer sums, in any order the same. Buckets 45..47 are empty, so first[45] is nb.
+  static_assert(kBuckets + kWrappedBuckets == 48);
+  int counts[kBuckets + kWrappedBuckets] = {};
+  for (int i = 0; i < nb; ++i) ++counts[pb_dir[i] >> kBucketShift];
+  const Ints4 none = {};
+  Ints4 carry = {};
+  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 4) {
+    Ints4 v;
+    std::memcpy(&v, counts + k, sizeof v);
+    v += __builtin_shufflevector(v, none, 4, 0, 1, 2);
+    v += __builtin_shufflevector(v, none, 4, 4, 0, 1);
+    const Ints4 before = __builtin_shufflevector(v, none, 4, 0, 1, 2) + carry;
+    std::memcpy(first + k, &before, sizeof before);
+    carry += __builtin_shufflevector(v, v, 3, 3, 3, 3);
+  }
   int next[kBuckets];
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
@@ -484,13 +500,14 @@ void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T,
     const int p = w.pair_p[k], q = w.pair_q[k];
     const int ia = w.oa.index[p], ib = w.ob.index[q];
     const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
-    const int weight = 2 * low + 5 + (A.type[ia] == B.type[ib] ? 10 : 0);
+    const int weight = 2 * low + 5 + (10 & -(A.type[ia] == B.type[ib]));  // no branch
     const int e = std::abs(A.x[ia] - w.ob.x[q]) + std::abs(A.y[ia] - w.ob.y[q]) +
                   CircularDifference(A.direction[ia], w.ob.direction[q]);
     T += weight - e;
     const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
     const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    if ((dp < dq ? dp : dq) / 4 <= 2025) N += weight - e;
+    const int near = (dp < dq ? dp : dq) / 4 <= 2025;
+    N += (weight - e) & -near;  // no branch: near follows the data
   }
 }
 

@@ -101,6 +101,23 @@ struct Descriptor {
   uint64_t reach[7];
 };
 
+// How many of the count neighbours of d lie below relative direction limit, all eight
+// lanes at once. The relative directions ascend, so this is where a scan from 0 stops,
+// and where one from any earlier stop stops: the stops of LocalSimilarity, whose limits
+// only grow, without a loop whose end follows the data. Lanes past the count are masked
+// off whatever they hold.
+inline int CountBelow(const Descriptor& d, int limit) {
+  Shorts8 direction;
+  std::memcpy(&direction, d.relative_direction, sizeof direction);
+  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  // limit lies within -161..349 and directions within -151..359: both fit a short.
+  Shorts8 below = (direction < static_cast<short>(limit)) & (lane < static_cast<short>(d.count));
+  below += __builtin_shufflevector(below, below, 4, 5, 6, 7, 0, 1, 2, 3);
+  below += __builtin_shufflevector(below, below, 2, 3, 0, 1, 6, 7, 4, 5);
+  below += __builtin_shufflevector(below, below, 1, 0, 3, 2, 5, 4, 7, 6);
+  return -below[0];
+}
+
 // The reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within 0..359,
 // 23 bits at most, over word lo / 64 (low) and the next one (high; word 6 gets none: hi is
 // at most 359). A neighbour outside 1..359 reaches nothing.
@@ -257,7 +274,8 @@ struct Kernels {
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
   // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
-  // number of pairs.
+  // number of pairs. pair_p and pair_q have room for na entries; those past the pairs
+  // may be written.
   int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
                  int* pair_q);
   // LandingPlain's mask and turned directions, in whole groups of eight.

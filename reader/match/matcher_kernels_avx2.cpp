@@ -3,6 +3,10 @@
 #include "reader/cpu/vector_forms.h"
 #include "reader/match/matcher_internal.h"
 
+#if defined(VANTREL_SSE2)
+#include <emmintrin.h>
+#endif
+
 namespace vantrel::match::detail {
 
 #if defined(VANTREL_AVX2_FORMS)

@@ -403,7 +403,8 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
 // comparison reads them (and the block rows of the sides they come from against the
 // record's decoded mask): random fingers (crowded ones too, so that the first eight are
 // a choice), records of random bytes (directions above 359 among them) and the radii
-// round the table's edge, where the vector form hands over to the plain one.
+// round the table's edge, where the vector form hands over to the plain one; and the
+// vector count of where a neighbour's scan starts against the scan itself.
 TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(1818);
@@ -432,6 +433,15 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
     for (const Bytes& r : records) {
       ReadSide(r.data(), *plain);
       BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
+      // Where a scan of the ascending relative directions stops, for every limit the
+      // similarity passes (the lanes past the count hold what earlier records left).
+      for (int i = 0; i < plain->n; ++i)
+        for (int limit = -161; limit <= 349; ++limit) {
+          const Descriptor& p = plain->descriptors[i];
+          int scan = 0;
+          while (scan < p.count && p.relative_direction[scan] < limit) ++scan;
+          ASSERT_EQ(CountBelow(p, limit), scan) << radius << " " << i << " " << limit;
+        }
       for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
         ReadSide(r.data(), *built);
         form->build_descriptors(*built, int64_t{radius} * radius);
