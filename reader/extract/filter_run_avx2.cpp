@@ -42,24 +42,31 @@ VANTREL_AVX2_TARGET inline void StorePairs(__m256i a, __m256i b, int32_t* ahead,
   Store(behind + 8, _mm256_permute2x128_si256(rlo, rhi, 0x31));
 }
 
-// The pair bands of block row `block_row`. Reads reach 16 pixels past the last position:
-// the canvas itself where the band and those lie on it (every block row but the first
-// and the last), else the widened band with its zero pixels and spare ones.
-VANTREL_AVX2_TARGET void BuildPairs(const uint8_t* canvas, int block_row, int reach,
-                                    PairBand& pairs) {
-  const int base = block_row * kBlockSize * kCanvasWidth - BandOrigin(reach);
-  const int size = (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1);
-  if (base >= 0 && base + size + 32 <= kCanvasBytes) {
-    const uint8_t* p = canvas + base;
-    for (int k = 0; k < size; k += 16) {
-      StorePairs(Widen16(p + k), Widen16(p + k + 1), pairs.ahead + k, pairs.behind + k);
-    }
-    return;
-  }
-  int16_t band[kBandPixels];
-  WidenBand(canvas, block_row, reach, band);
-  for (int k = 0; k < size; k += 16) {
-    StorePairs(Load(band + k), Load(band + k + 1), pairs.ahead + k, pairs.behind + k);
+// The band's pixels as the pair building reads them, 16 from band position k: straight
+// from the canvas (every block row but the first and the last, where the band and the 16
+// pixels past its end lie on it) or from the widened band with its zero and spare pixels.
+struct CanvasPixels {
+  const uint8_t* p;  // the canvas byte at band position 0
+  VANTREL_AVX2_TARGET __m256i operator()(int k) const { return Widen16(p + k); }
+};
+struct WidenedPixels {
+  const int16_t* p;
+  VANTREL_AVX2_TARGET __m256i operator()(int k) const { return Load(p + k); }
+};
+
+// The pair bands are built in columns of 16 positions, column q holding band positions
+// 16 q .. 16 q + 15 of each of the band's rows, as the runs come to need them: the part
+// of the bands in use stays small enough for the first-level cache, and the columns of
+// copied blocks are built only where a window reaches into them. Column 16 is the first
+// 16 positions of each next row (the row after the last included), which the windows of
+// the last pixels of a row reach.
+constexpr int kChunk = 16;
+constexpr int kChunks = kCanvasWidth / kChunk + 1;
+
+template <typename Pixels>
+VANTREL_AVX2_TARGET inline void BuildChunk(Pixels pixels, int rows, int chunk, PairBand& pairs) {
+  for (int j = 0, k = chunk * kChunk; j < rows; ++j, k += kCanvasWidth) {
+    StorePairs(pixels(k), pixels(k + 1), pairs.ahead + k, pairs.behind + k);
   }
 }
 
@@ -115,21 +122,47 @@ VANTREL_AVX2_TARGET inline void FilterGroups(const PairBand& band, int at, uint8
   }
 }
 
-}  // namespace
-
-VANTREL_AVX2_TARGET void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row,
-                                            int reach, const BlockRun* runs, int count) {
+// The runs of one block row from the band whose pixels `pixels` gives. The group at
+// column x reads, in every band row, positions x .. x + 2 R + 8 (the behind taps from x,
+// the ahead ones up to x + 2 R + 8, each holding the pixel after it as well): columns
+// x / 16 to (x + 2 R + 8) / 16 cover them, the last at most column 16.
+template <typename Pixels>
+VANTREL_AVX2_TARGET void FilterRuns(Pixels pixels, uint8_t* dst, int block_row, int reach,
+                                    const BlockRun* runs, int count) {
   PairBand pairs;
-  BuildPairs(src, block_row, reach, pairs);
+  const int rows = kBlockSize + 2 * reach;
+  uint32_t built = 0;  // bit q: column q of the pair bands is built
+  static_assert(kChunks <= 32);
   const int row0 = block_row * kBlockSize * kCanvasWidth;
   for (int n = 0; n < count; ++n) {
     const BlockRun& run = runs[n];
     for (int x = run.x0; x < run.x0 + run.length; x += 8) {
+      for (int q = x / kChunk; q <= (x + 2 * reach + 8) / kChunk; ++q) {
+        if ((built >> q & 1u) != 0) continue;
+        built |= 1u << q;
+        BuildChunk(pixels, rows, q, pairs);
+      }
       for (int y = 0; y < kBlockSize; y += kGroups) {
         FilterGroups<kGroups>(pairs, BandOrigin(reach) + y * kCanvasWidth + x,
                               dst + row0 + y * kCanvasWidth + x, *run.taps);
       }
     }
+  }
+}
+
+}  // namespace
+
+VANTREL_AVX2_TARGET void FilterBlockRowWide(const uint8_t* src, uint8_t* dst, int block_row,
+                                            int reach, const BlockRun* runs, int count) {
+  // The last column of pairs reads at most 16 pixels past the band's end.
+  const int base = block_row * kBlockSize * kCanvasWidth - BandOrigin(reach);
+  const int size = (kBlockSize + 2 * reach) * kCanvasWidth + 2 * (reach + 1);
+  if (base >= 0 && base + size + 32 <= kCanvasBytes) {
+    FilterRuns(CanvasPixels{src + base}, dst, block_row, reach, runs, count);
+  } else {
+    int16_t band[kBandPixels];
+    WidenBand(src, block_row, reach, band);
+    FilterRuns(WidenedPixels{band}, dst, block_row, reach, runs, count);
   }
   _mm256_zeroupper();
 }
