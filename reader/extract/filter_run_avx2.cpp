@@ -122,6 +122,54 @@ VANTREL_AVX2_TARGET inline void FilterGroups(const PairBand& band, int at, uint8
   }
 }
 
+// The same sums as FilterGroups<8> for a kernel of reach R, from the program's grid of
+// pairs, which reuses loads across the rows: a pair at row offset dy (-R..0) and column
+// offset dx adds, to output row y, ahead at band row y + dy plus behind at band row
+// y - dy. Taking the pairs of one dx together, each band row's ahead load serves every
+// output row within R below it, so that only the behind loads are made per pair and row.
+// The sums are of integers in 32 bits, so their order does not change them.
+template <int R, int G>
+VANTREL_AVX2_TARGET inline void FilterGrid(const PairBand& band, int at, uint8_t* out,
+                                           const TapProgram& taps) {
+  static_assert(G % 2 == 0, "groups are stored two at a time");
+  constexpr int row = kCanvasWidth * sizeof(int32_t);
+  const char* ahead = reinterpret_cast<const char*>(band.ahead + at);
+  const char* behind = reinterpret_cast<const char*>(band.behind + at);
+  const __m256i middle = _mm256_set1_epi32(static_cast<uint16_t>(taps.middle));
+  __m256i acc[G];
+#pragma GCC unroll 8
+  for (int g = 0; g < G; ++g) acc[g] = _mm256_madd_epi16(Load(ahead + g * row), middle);
+  for (int q = 0; q <= R; ++q) {
+    __m256i c[R + 1];
+#pragma GCC unroll 8
+    for (int d = 0; d <= R; ++d) c[d] = _mm256_set1_epi32(taps.grid[d][q]);
+    const int dx = -R + 2 * q;
+    const char* a = ahead + static_cast<int>(sizeof(int32_t)) * dx;
+    const char* b = behind - static_cast<int>(sizeof(int32_t)) * (dx + 1);
+    // On the centre row only the pairs left of the centre are taken (2 q < R).
+    const bool centre_row = 2 * q < R;
+#pragma GCC unroll 16
+    for (int r = -R; r < G; ++r) {
+      const __m256i av = Load(a + r * row);
+#pragma GCC unroll 8
+      for (int y = r < 0 ? 0 : r; y <= (r + R < G - 1 ? r + R : G - 1); ++y) {
+        const int dy = r - y;
+        if (dy == 0 && !centre_row) continue;
+        const __m256i sums = _mm256_add_epi16(av, Load(b + (2 * y - r) * row));
+        const __m256i products = _mm256_madd_epi16(sums, c[dy + R]);
+        asm("vpaddd %1, %0, %0" : "+x"(acc[y]) : "x"(products));
+      }
+    }
+  }
+  for (int g = 0; g < G; g += 2) {
+    StoreTwo(acc[g], acc[g + 1], out + g * kCanvasWidth, out + (g + 1) * kCanvasWidth);
+  }
+}
+
+// Rows of a group the grid form works at once: 4 sums, R + 1 coefficients, a load and
+// the work fit the 16 registers (8 sums spill the coefficients to the stack).
+constexpr int kGridRows = 4;
+
 // The runs of one block row from the band whose pixels `pixels` gives. The group at
 // column x reads, in every band row, positions x .. x + 2 R + 8 (the behind taps from x,
 // the ahead ones up to x + 2 R + 8, each holding the pixel after it as well): columns
@@ -142,6 +190,20 @@ VANTREL_AVX2_TARGET void FilterRuns(Pixels pixels, uint8_t* dst, int block_row, 
         built |= 1u << q;
         BuildChunk(pixels, rows, q, pairs);
       }
+#if defined(__x86_64__)
+      if (reach == 5 || reach == 4) {
+        for (int y = 0; y < kBlockSize; y += kGridRows) {
+          const int at = BandOrigin(reach) + y * kCanvasWidth + x;
+          uint8_t* out = dst + row0 + y * kCanvasWidth + x;
+          if (reach == 5) {
+            FilterGrid<5, kGridRows>(pairs, at, out, *run.taps);
+          } else {
+            FilterGrid<4, kGridRows>(pairs, at, out, *run.taps);
+          }
+        }
+        continue;
+      }
+#endif
       for (int y = 0; y < kBlockSize; y += kGroups) {
         FilterGroups<kGroups>(pairs, BandOrigin(reach) + y * kCanvasWidth + x,
                               dst + row0 + y * kCanvasWidth + x, *run.taps);
