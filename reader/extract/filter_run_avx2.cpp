@@ -70,8 +70,9 @@ VANTREL_AVX2_TARGET inline void BuildChunk(Pixels pixels, int rows, int chunk, P
   }
 }
 
-// Groups of 8 pixels worked at once, one to a row, so that each tap pair's coefficient
-// and offsets are fetched once for all of them: the 8 rows of a block row take 8 of the
+// The form for kernels of other reaches and for 32-bit builds (kernels of reach 4 and 5
+// go through FilterGrid on 64-bit ones). Groups of 8 pixels worked at once, one to a row,
+// so that each tap pair's coefficient and offsets are fetched once for all of them: the 8 rows of a block row take 8 of the
 // 16 registers for their sums and leave the rest for the work, so no sum is spilled to
 // the stack (checked in the generated code). A 32-bit build has 8 registers: 2 groups.
 #if defined(__x86_64__)
