@@ -32,6 +32,12 @@ struct TapProgram {
   int pairs = 0;
   TapPair pair[kMaxPairs];
   int16_t middle = 0;
+  // The same cells on a fixed grid of pairs, cells of 0 kept, for the wide form that
+  // reuses each row's loads: grid[dy + R][q] holds the coefficients of the pair at row
+  // offset dy (-R..0) and column offsets -R + 2 q, -R + 2 q + 1 (q = 0..R), packed as in
+  // TapPair; a second cell past the row, and on the centre row the centre and all after
+  // it, count as 0.
+  int32_t grid[kReach + 1][kReach + 1] = {};
 };
 
 template <int N>
@@ -63,6 +69,16 @@ TapProgram MakeTaps(const int16_t (&k)[N][N]) {
   // that is 0 but for its centre still gets one, of coefficients 0.
   if (program.pairs == 0) add_pair(-1, 0, 0);
   program.middle = k[R][R];
+  for (int ky = 0; ky <= R; ++ky) {
+    const int cells = ky < R ? N : R;
+    for (int q = 0; q <= R; ++q) {
+      const int kx = 2 * q;
+      const int16_t first = kx < cells ? k[ky][kx] : 0;
+      const int16_t second = kx + 1 < cells ? k[ky][kx + 1] : 0;
+      program.grid[ky][q] = static_cast<int32_t>(
+          static_cast<uint16_t>(first) | (static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
+    }
+  }
   return program;
 }
 

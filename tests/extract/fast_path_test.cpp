@@ -453,6 +453,14 @@ TEST(FastPath, BothRunFormsMatchThePlainSumForEveryKernel) {
   sparse[kSmoothSide / 2][kSmoothSide / 2 - 1] = sparse[kSmoothSide / 2][kSmoothSide / 2 + 1] = 90;
   sparse[kSmoothSide / 2][kSmoothSide / 2] = 120;
   CheckRuns(src, sparse, "sparse");
+  // The same at reach 5: the last cell of a row and the cell left of the centre, each
+  // paired with a cell of 0 (past the row, the centre), and a row of nothing else.
+  int16_t sparse11[kEnhanceSide][kEnhanceSide] = {};
+  constexpr int e = kEnhanceSide - 1;
+  sparse11[1][e] = sparse11[e - 1][0] = 610;
+  sparse11[e / 2][e / 2 - 1] = sparse11[e / 2][e / 2 + 1] = -420;
+  sparse11[e / 2][e / 2] = 30;
+  CheckRuns(src, sparse11, "sparse, reach 5");
 }
 
 // Spur removal by its plain rule: every pixel of rows 8..279 with bit 0 set visited in
