@@ -90,11 +90,34 @@ struct WindowHistogram {
     return bin - 128;
 #endif
   }
+  // The values of ranks k and k + 1; k + 1 below the count of values.
+  void RankTwo(int k, int& low, int& high) const {
+#if defined(VANTREL_SSE2)
+    // Both ranks from one scan of each level; where they fall in the same bucket, one
+    // scan of its bins serves both.
+    int k0 = k, k1 = k + 1, b0 = 0, b1 = 0;
+    sse2::FirstPastTwo(coarse, k0, k1, b0, b1);
+    if (b0 == b1) {
+      int f0 = 0, f1 = 0;
+      sse2::FirstPastTwo(fine + (b0 << 4), k0, k1, f0, f1);
+      low = (b0 << 4) + f0 - 128;
+      high = (b0 << 4) + f1 - 128;
+    } else {
+      low = (b0 << 4) + sse2::FirstPast(fine + (b0 << 4), k0) - 128;
+      high = (b1 << 4) + sse2::FirstPast(fine + (b1 << 4), k1) - 128;
+    }
+#else
+    low = Rank(k);
+    high = Rank(k + 1);
+#endif
+  }
   // The median of n values as the direction smoothing defines it: the middle value, or
   // for an even count the mean of the two middle ones rounded towards zero.
   int Median(int n) const {
     if (n % 2 == 1) return Rank(n / 2);
-    return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
+    int low = 0, high = 0;
+    RankTwo(n / 2 - 1, low, high);
+    return (low + high) / 2;
   }
 };
 
@@ -157,6 +180,54 @@ void MapContrast(uint8_t* canvas, int m, int k, int target_mean) {
 }
 #endif
 
+inline DoubledAngle DoubledAngleFrom(const DirectionTables& tables, int64_t a_sum,
+                                     int64_t c_sum) {
+  const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
+  const int a = static_cast<int>(a_sum >> s);
+  const int c = -static_cast<int>(c_sum >> s);
+  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
+  // at most 64 and index the unit table directly.
+  const int abs_a = a < 0 ? -a : a;
+  const int abs_c = c < 0 ? -c : c;
+  const auto& unit = tables.unit;
+  int u = unit[abs_a][abs_c];
+  int w = unit[abs_c][abs_a];
+  if (a >= 0) u = -u;
+  if (c >= 0) w = -w;
+  return {u, w};
+}
+
+inline int QuantiseDirectionFrom(const DirectionTables& tables, int u, int w) {
+  int sector = 0;
+  if (u == 0 && w == 0) {
+    sector = 0;
+  } else if (u == 0) {
+    sector = w > 0 ? 2 : 6;
+  } else if (w == 0) {
+    sector = u > 0 ? 0 : 4;
+  } else {
+    const int abs_u = u < 0 ? -u : u;
+    const int abs_w = w < 0 ? -w : w;
+    const SectorBounds b = abs_u < kSectorRows ? tables.sector[abs_u] : SectorBounds{0, 0};
+    sector = abs_w < b.lower ? 0 : (abs_w > b.upper ? 2 : 1);
+    if (u > 0 && w < 0) {
+      sector = (8 - sector) % 8;
+    } else if (u < 0 && w < 0) {
+      sector += 4;
+    } else if (u < 0 && w > 0) {
+      sector = 4 - sector;
+    }
+  }
+  int code = sector + 1;
+  if (u != 0 && w != 0) {
+    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
+    // without rescaling.
+    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
+    if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
+  }
+  return code;
+}
+
 }  // namespace
 
 int8_t UnitVector(int i, int j) {
@@ -203,50 +274,11 @@ void NormaliseContrast(uint8_t* canvas, const ExtractionContext& context) {
 }
 
 DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {
-  const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
-  const int a = static_cast<int>(a_sum >> s);
-  const int c = -static_cast<int>(c_sum >> s);
-  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
-  // at most 64 and index the unit table directly.
-  const int abs_a = a < 0 ? -a : a;
-  const int abs_c = c < 0 ? -c : c;
-  const auto& unit = Tables().unit;
-  int u = unit[abs_a][abs_c];
-  int w = unit[abs_c][abs_a];
-  if (a >= 0) u = -u;
-  if (c >= 0) w = -w;
-  return {u, w};
+  return DoubledAngleFrom(Tables(), a_sum, c_sum);
 }
 
 int QuantiseDirection(int u, int w) {
-  int sector = 0;
-  if (u == 0 && w == 0) {
-    sector = 0;
-  } else if (u == 0) {
-    sector = w > 0 ? 2 : 6;
-  } else if (w == 0) {
-    sector = u > 0 ? 0 : 4;
-  } else {
-    const int abs_u = u < 0 ? -u : u;
-    const int abs_w = w < 0 ? -w : w;
-    const SectorBounds b = SectorBoundsFor(abs_u);
-    sector = abs_w < b.lower ? 0 : (abs_w > b.upper ? 2 : 1);
-    if (u > 0 && w < 0) {
-      sector = (8 - sector) % 8;
-    } else if (u < 0 && w < 0) {
-      sector += 4;
-    } else if (u < 0 && w > 0) {
-      sector = 4 - sector;
-    }
-  }
-  int code = sector + 1;
-  if (u != 0 && w != 0) {
-    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
-    // without rescaling.
-    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
-    if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
-  }
-  return code;
+  return QuantiseDirectionFrom(Tables(), u, w);
 }
 
 void RowGradientSumsBaseline(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
@@ -265,6 +297,7 @@ void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_r
 }
 
 void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
+  const DirectionTables& tables = Tables();
   const auto& mask = context.block_mask;
   // The doubled-angle vectors of the measured blocks as histogram bins, value + 128; a
   // block not measured holds (0, 0).
@@ -280,17 +313,23 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       if (mask[r][c] != 0) continue;
       const int32_t a_sum = sums.gxx[c] - sums.gyy[c];
       const int32_t c_sum = sums.gxy[c];
-      const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
+      const DoubledAngle d = DoubledAngleFrom(tables, a_sum, 2 * c_sum);
       u_bin[r][c] = static_cast<uint8_t>(d.u + 128);
       w_bin[r][c] = static_cast<uint8_t>(d.w + 128);
     }
   }
 
+  // A foreground block outside the smoothed rows and columns keeps the null vector,
+  // whose code is 1; background blocks get 0. The smoothed blocks are coded as their
+  // medians come.
+  auto& code = context.block_direction;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) code[r][c] = mask[r][c] != 0 ? 0 : 1;
+  }
+
   // 5 x 5 median over the foreground blocks of the window. Windows of the blocks in
   // columns 1 and 30 reach past the block grid; there is no block there, so nothing is
   // collected from outside it. The window slides along each block row.
-  int u_smooth[kBlockRows][kBlockColumns] = {};
-  int w_smooth[kBlockRows][kBlockColumns] = {};
   for (int r = 2; r <= 33; ++r) {
     WindowHistogram uh, wh;
     int n = 0;  // values in the window, the same for both
@@ -314,17 +353,7 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       column(c - 3, false);
       column(c + 2, true);
       if (mask[r][c] != 0) continue;
-      u_smooth[r][c] = uh.Median(n);
-      w_smooth[r][c] = wh.Median(n);
-    }
-  }
-
-  auto& code = context.block_direction;
-  for (int r = 0; r < kBlockRows; ++r) {
-    for (int c = 0; c < kBlockColumns; ++c) {
-      code[r][c] = mask[r][c] != 0
-                       ? 0
-                       : static_cast<uint8_t>(QuantiseDirection(u_smooth[r][c], w_smooth[r][c]));
+      code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, uh.Median(n), wh.Median(n)));
     }
   }
 

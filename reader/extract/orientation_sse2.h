@@ -67,6 +67,25 @@ inline int FirstPast(const uint8_t* counts, int& k) {
   return index;
 }
 
+// FirstPast for k0 and k1 = k0 + 1 at once, from one set of running sums: the indexes
+// in i0 and i1, each k less the counts before its index. The counts must sum to more
+// than k1, and to at most 127.
+inline void FirstPastTwo(const uint8_t* counts, int& k0, int& k1, int& i0, int& i1) {
+  __m128i sum = _mm_load_si128(reinterpret_cast<const __m128i*>(counts));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 1));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 2));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 4));
+  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 8));
+  const int past0 = _mm_movemask_epi8(_mm_cmpgt_epi8(sum, _mm_set1_epi8(static_cast<char>(k0))));
+  const int past1 = _mm_movemask_epi8(_mm_cmpgt_epi8(sum, _mm_set1_epi8(static_cast<char>(k1))));
+  i0 = __builtin_ctz(static_cast<unsigned>(past0));
+  i1 = __builtin_ctz(static_cast<unsigned>(past1));
+  alignas(16) uint8_t running[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(running), sum);
+  if (i0 > 0) k0 -= running[i0 - 1];
+  if (i1 > 0) k1 -= running[i1 - 1];
+}
+
 // Sums of gx^2, gy^2 and gx*gy over an 8 x 8 block, eight pixels at a time.
 inline void GradientSums(const uint8_t* block, int32_t& gxx, int32_t& gyy, int32_t& gxy) {
   const __m128i zero = _mm_setzero_si128();
