@@ -67,12 +67,22 @@ struct WindowHistogram {
 
   // Values are counted by their bins, value + 128.
   void Add(unsigned bin) {
+#if defined(VANTREL_SSE2)
+    sse2::StepCount(fine + (bin & ~15u), bin & 15u, 1);
+    sse2::StepCount(coarse, bin >> 4, 1);
+#else
     ++fine[bin];
     ++coarse[bin >> 4];
+#endif
   }
   void Remove(unsigned bin) {
+#if defined(VANTREL_SSE2)
+    sse2::StepCount(fine + (bin & ~15u), bin & 15u, -1);
+    sse2::StepCount(coarse, bin >> 4, -1);
+#else
     --fine[bin];
     --coarse[bin >> 4];
+#endif
   }
   // The value of rank k (0-based, ascending); k below the count of values.
   int Rank(int k) const {

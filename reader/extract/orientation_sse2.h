@@ -67,6 +67,20 @@ inline int FirstPast(const uint8_t* counts, int& k) {
   return index;
 }
 
+// Adds (step 1) or takes away (step -1) one at count `index` of 16 counts, as one 16-byte
+// load and store. The scans read the counts 16 bytes at a time right after they change;
+// a byte store into such a load cannot be forwarded and waits for the store to retire,
+// a whole-width one can.
+inline void StepCount(uint8_t* counts, unsigned index, int step) {
+  alignas(16) static constexpr uint8_t kOne[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                   1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  // The 16 bytes from kOne + 16 - index hold a 1 at `index` only.
+  const __m128i one = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOne + 16 - index));
+  auto* at = reinterpret_cast<__m128i*>(counts);
+  const __m128i v = _mm_load_si128(at);
+  _mm_store_si128(at, step > 0 ? _mm_add_epi8(v, one) : _mm_sub_epi8(v, one));
+}
+
 // FirstPast for k0 and k1 = k0 + 1 at once, from one set of running sums: the indexes
 // in i0 and i1, each k less the counts before its index. The counts must sum to more
 // than k1, and to at most 127.
