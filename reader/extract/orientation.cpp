@@ -59,77 +59,38 @@ int ShiftOf(int64_t value) {
 }
 
 
+#if !defined(VANTREL_SSE2)
 // Counts of the values (-127..127) in a sliding 5 x 5 block window, in 16 coarse and 256
 // fine bins, so that any rank is found by two short scans instead of a sort.
 struct WindowHistogram {
-  alignas(16) uint8_t fine[256] = {};
-  alignas(16) uint8_t coarse[16] = {};
+  uint8_t fine[256] = {};
+  uint8_t coarse[16] = {};
 
   // Values are counted by their bins, value + 128.
   void Add(unsigned bin) {
-#if defined(VANTREL_SSE2)
-    sse2::StepCount(fine + (bin & ~15u), bin & 15u, 1);
-    sse2::StepCount(coarse, bin >> 4, 1);
-#else
     ++fine[bin];
     ++coarse[bin >> 4];
-#endif
   }
   void Remove(unsigned bin) {
-#if defined(VANTREL_SSE2)
-    sse2::StepCount(fine + (bin & ~15u), bin & 15u, -1);
-    sse2::StepCount(coarse, bin >> 4, -1);
-#else
     --fine[bin];
     --coarse[bin >> 4];
-#endif
   }
   // The value of rank k (0-based, ascending); k below the count of values.
   int Rank(int k) const {
-#if defined(VANTREL_SSE2)
-    // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
-    // so the sums fit bytes): the first bin whose running sum passes k holds rank k.
-    const int bucket = sse2::FirstPast(coarse, k);
-    const int bin = (bucket << 4) + sse2::FirstPast(fine + (bucket << 4), k);
-    return bin - 128;
-#else
     int bucket = 0;
     while (k >= coarse[bucket]) k -= coarse[bucket++];
     int bin = bucket << 4;
     while (k >= fine[bin]) k -= fine[bin++];
     return bin - 128;
-#endif
-  }
-  // The values of ranks k and k + 1; k + 1 below the count of values.
-  void RankTwo(int k, int& low, int& high) const {
-#if defined(VANTREL_SSE2)
-    // Both ranks from one scan of each level; where they fall in the same bucket, one
-    // scan of its bins serves both.
-    int k0 = k, k1 = k + 1, b0 = 0, b1 = 0;
-    sse2::FirstPastTwo(coarse, k0, k1, b0, b1);
-    if (b0 == b1) {
-      int f0 = 0, f1 = 0;
-      sse2::FirstPastTwo(fine + (b0 << 4), k0, k1, f0, f1);
-      low = (b0 << 4) + f0 - 128;
-      high = (b0 << 4) + f1 - 128;
-    } else {
-      low = (b0 << 4) + sse2::FirstPast(fine + (b0 << 4), k0) - 128;
-      high = (b1 << 4) + sse2::FirstPast(fine + (b1 << 4), k1) - 128;
-    }
-#else
-    low = Rank(k);
-    high = Rank(k + 1);
-#endif
   }
   // The median of n values as the direction smoothing defines it: the middle value, or
   // for an even count the mean of the two middle ones rounded towards zero.
   int Median(int n) const {
     if (n % 2 == 1) return Rank(n / 2);
-    int low = 0, high = 0;
-    RankTwo(n / 2 - 1, low, high);
-    return (low + high) / 2;
+    return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
   }
 };
+#endif
 
 // Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 block whose top-left pixel
 // is at `block`. |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below
@@ -339,7 +300,42 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
 
   // 5 x 5 median over the foreground blocks of the window. Windows of the blocks in
   // columns 1 and 30 reach past the block grid; there is no block there, so nothing is
-  // collected from outside it. The window slides along each block row.
+  // collected from outside it.
+#if defined(VANTREL_SSE2)
+  // Sixteen blocks of a row at a time: each window sorted whole, its background and the
+  // cells beyond the grid as 0, below every bin; the ranks of the foreground values then
+  // start after those.
+  constexpr int kStride = 48;  // column c at c + 2; 0 beyond the grid on both sides
+  alignas(16) uint8_t u_pad[kBlockRows][kStride] = {};
+  alignas(16) uint8_t w_pad[kBlockRows][kStride] = {};
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      if (mask[r][c] != 0) continue;
+      u_pad[r][c + 2] = u_bin[r][c];
+      w_pad[r][c + 2] = w_bin[r][c];
+    }
+  }
+  for (int r = 2; r <= 33; ++r) {
+    for (int c0 = 1; c0 <= 30; c0 += 16) {
+      uint8_t u_sorted[sse2::kWindowCells][16], w_sorted[sse2::kWindowCells][16];
+      uint8_t empty[16], w_empty[16];
+      sse2::SortWindows(u_pad, r, c0, u_sorted, empty);
+      sse2::SortWindows(w_pad, r, c0, w_sorted, w_empty);
+      for (int lane = 0; lane < 16 && c0 + lane <= 30; ++lane) {
+        const int c = c0 + lane;
+        if (mask[r][c] != 0) continue;
+        // The median of n values as the direction smoothing defines it: the middle value,
+        // or for an even count the mean of the two middle ones rounded towards zero.
+        const int z = empty[lane], n = sse2::kWindowCells - z;
+        const int low = z + (n - 1) / 2, high = z + n / 2;
+        const int u = (u_sorted[low][lane] - 128 + u_sorted[high][lane] - 128) / 2;
+        const int w = (w_sorted[low][lane] - 128 + w_sorted[high][lane] - 128) / 2;
+        code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, u, w));
+      }
+    }
+  }
+#else
+  // The window slides along each block row.
   for (int r = 2; r <= 33; ++r) {
     WindowHistogram uh, wh;
     int n = 0;  // values in the window, the same for both
@@ -366,6 +362,7 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, uh.Median(n), wh.Median(n)));
     }
   }
+#endif
 
   // The first and last rows of measured blocks have half a median window; take the
   // direction of the row inside.
