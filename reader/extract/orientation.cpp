@@ -317,8 +317,10 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
   }
   for (int r = 2; r <= 33; ++r) {
     for (int c0 = 1; c0 <= 30; c0 += 16) {
-      uint8_t u_sorted[sse2::kWindowCells][16], w_sorted[sse2::kWindowCells][16];
+      __m128i u_sorted[sse2::kWindowCells], w_sorted[sse2::kWindowCells];
       uint8_t empty[16], w_empty[16];
+      // Byte `lane` of a sorted vector; reading a vector's bytes as bytes is allowed.
+      auto at = [](const __m128i& v, int lane) { return reinterpret_cast<const uint8_t*>(&v)[lane]; };
       sse2::SortWindows(u_pad, r, c0, u_sorted, empty);
       sse2::SortWindows(w_pad, r, c0, w_sorted, w_empty);
       for (int lane = 0; lane < 16 && c0 + lane <= 30; ++lane) {
@@ -328,8 +330,8 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
         // or for an even count the mean of the two middle ones rounded towards zero.
         const int z = empty[lane], n = sse2::kWindowCells - z;
         const int low = z + (n - 1) / 2, high = z + n / 2;
-        const int u = (u_sorted[low][lane] - 128 + u_sorted[high][lane] - 128) / 2;
-        const int w = (w_sorted[low][lane] - 128 + w_sorted[high][lane] - 128) / 2;
+        const int u = (at(u_sorted[low], lane) - 128 + at(u_sorted[high], lane) - 128) / 2;
+        const int w = (at(w_sorted[low], lane) - 128 + at(w_sorted[high], lane) - 128) / 2;
         code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, u, w));
       }
     }

@@ -82,12 +82,11 @@ struct WindowNetwork {
 inline constexpr WindowNetwork kWindowNetwork{};
 
 // Sorts the window bins of blocks c0..c0 + 15 of block row r, `bins` holding block
-// column c at index c + 2 of each row with 0 beyond the grid: sorted[i] is the bin of
-// rank i, and empty[] the number of cells without a value.
+// column c at index c + 2 of each row with 0 beyond the grid: v[i] holds the bins of
+// rank i (byte lane l: block c0 + l), and empty[] the number of cells without a value.
 template <int kStride>
-inline void SortWindows(const uint8_t (*bins)[kStride], int r, int c0, uint8_t (&sorted)[kWindowCells][16],
+inline void SortWindows(const uint8_t (*bins)[kStride], int r, int c0, __m128i (&v)[kWindowCells],
                         uint8_t (&empty)[16]) {
-  __m128i v[kWindowCells];
   const __m128i zero = _mm_setzero_si128();
   __m128i zeros = zero;
   for (int dr = 0; dr < 5; ++dr) {
@@ -104,7 +103,6 @@ inline void SortWindows(const uint8_t (*bins)[kStride], int r, int c0, uint8_t (
     v[cmp.low] = _mm_min_epu8(a, b);
     v[cmp.high] = _mm_max_epu8(a, b);
   }
-  for (int i = 0; i < kWindowCells; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(sorted[i]), v[i]);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(empty), zeros);
 }
 

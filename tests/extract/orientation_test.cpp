@@ -235,8 +235,10 @@ TEST(BlockDirections, SortedWindowsMatchAPlainSort) {
       }
       for (int r = 2; r <= 33; ++r) {
         for (int c0 = 1; c0 <= 30; c0 += 16) {
+          __m128i vectors[sse2::kWindowCells];
           uint8_t sorted[sse2::kWindowCells][16], empty[16];
-          sse2::SortWindows(bins, r, c0, sorted, empty);
+          sse2::SortWindows(bins, r, c0, vectors, empty);
+          std::memcpy(sorted, vectors, sizeof sorted);
           for (int lane = 0; lane < 16; ++lane) {
             std::vector<uint8_t> window;
             for (int wr = r - 2; wr <= r + 2; ++wr) {
