@@ -59,11 +59,12 @@ int ShiftOf(int64_t value) {
 }
 
 
+#if !defined(VANTREL_SSE2)
 // Counts of the values (-127..127) in a sliding 5 x 5 block window, in 16 coarse and 256
 // fine bins, so that any rank is found by two short scans instead of a sort.
 struct WindowHistogram {
-  alignas(16) uint8_t fine[256] = {};
-  alignas(16) uint8_t coarse[16] = {};
+  uint8_t fine[256] = {};
+  uint8_t coarse[16] = {};
 
   // Values are counted by their bins, value + 128.
   void Add(unsigned bin) {
@@ -76,19 +77,11 @@ struct WindowHistogram {
   }
   // The value of rank k (0-based, ascending); k below the count of values.
   int Rank(int k) const {
-#if defined(VANTREL_SSE2)
-    // Both scans as running sums of 16 counts at once (a window holds at most 25 values,
-    // so the sums fit bytes): the first bin whose running sum passes k holds rank k.
-    const int bucket = sse2::FirstPast(coarse, k);
-    const int bin = (bucket << 4) + sse2::FirstPast(fine + (bucket << 4), k);
-    return bin - 128;
-#else
     int bucket = 0;
     while (k >= coarse[bucket]) k -= coarse[bucket++];
     int bin = bucket << 4;
     while (k >= fine[bin]) k -= fine[bin++];
     return bin - 128;
-#endif
   }
   // The median of n values as the direction smoothing defines it: the middle value, or
   // for an even count the mean of the two middle ones rounded towards zero.
@@ -97,6 +90,7 @@ struct WindowHistogram {
     return (Rank(n / 2 - 1) + Rank(n / 2)) / 2;
   }
 };
+#endif
 
 // Sums of gx^2, gy^2 and gx*gy (3 x 3 Sobel) over the 8 x 8 block whose top-left pixel
 // is at `block`. |gx|, |gy| <= 1020 fit 16 bits and 64 of their products stay below
@@ -157,6 +151,54 @@ void MapContrast(uint8_t* canvas, int m, int k, int target_mean) {
 }
 #endif
 
+inline DoubledAngle DoubledAngleFrom(const DirectionTables& tables, int64_t a_sum,
+                                     int64_t c_sum) {
+  const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
+  const int a = static_cast<int>(a_sum >> s);
+  const int c = -static_cast<int>(c_sum >> s);
+  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
+  // at most 64 and index the unit table directly.
+  const int abs_a = a < 0 ? -a : a;
+  const int abs_c = c < 0 ? -c : c;
+  const auto& unit = tables.unit;
+  int u = unit[abs_a][abs_c];
+  int w = unit[abs_c][abs_a];
+  if (a >= 0) u = -u;
+  if (c >= 0) w = -w;
+  return {u, w};
+}
+
+inline int QuantiseDirectionFrom(const DirectionTables& tables, int u, int w) {
+  int sector = 0;
+  if (u == 0 && w == 0) {
+    sector = 0;
+  } else if (u == 0) {
+    sector = w > 0 ? 2 : 6;
+  } else if (w == 0) {
+    sector = u > 0 ? 0 : 4;
+  } else {
+    const int abs_u = u < 0 ? -u : u;
+    const int abs_w = w < 0 ? -w : w;
+    const SectorBounds b = abs_u < kSectorRows ? tables.sector[abs_u] : SectorBounds{0, 0};
+    sector = abs_w < b.lower ? 0 : (abs_w > b.upper ? 2 : 1);
+    if (u > 0 && w < 0) {
+      sector = (8 - sector) % 8;
+    } else if (u < 0 && w < 0) {
+      sector += 4;
+    } else if (u < 0 && w > 0) {
+      sector = 4 - sector;
+    }
+  }
+  int code = sector + 1;
+  if (u != 0 && w != 0) {
+    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
+    // without rescaling.
+    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
+    if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
+  }
+  return code;
+}
+
 }  // namespace
 
 int8_t UnitVector(int i, int j) {
@@ -203,50 +245,11 @@ void NormaliseContrast(uint8_t* canvas, const ExtractionContext& context) {
 }
 
 DoubledAngle DoubledAngleOf(int64_t a_sum, int64_t c_sum) {
-  const int s = std::max(ShiftOf(a_sum), ShiftOf(c_sum));
-  const int a = static_cast<int>(a_sum >> s);
-  const int c = -static_cast<int>(c_sum >> s);
-  // The shift brings both within -64..63 before c's sign turns, so both magnitudes are
-  // at most 64 and index the unit table directly.
-  const int abs_a = a < 0 ? -a : a;
-  const int abs_c = c < 0 ? -c : c;
-  const auto& unit = Tables().unit;
-  int u = unit[abs_a][abs_c];
-  int w = unit[abs_c][abs_a];
-  if (a >= 0) u = -u;
-  if (c >= 0) w = -w;
-  return {u, w};
+  return DoubledAngleFrom(Tables(), a_sum, c_sum);
 }
 
 int QuantiseDirection(int u, int w) {
-  int sector = 0;
-  if (u == 0 && w == 0) {
-    sector = 0;
-  } else if (u == 0) {
-    sector = w > 0 ? 2 : 6;
-  } else if (w == 0) {
-    sector = u > 0 ? 0 : 4;
-  } else {
-    const int abs_u = u < 0 ? -u : u;
-    const int abs_w = w < 0 ? -w : w;
-    const SectorBounds b = SectorBoundsFor(abs_u);
-    sector = abs_w < b.lower ? 0 : (abs_w > b.upper ? 2 : 1);
-    if (u > 0 && w < 0) {
-      sector = (8 - sector) % 8;
-    } else if (u < 0 && w < 0) {
-      sector += 4;
-    } else if (u < 0 && w > 0) {
-      sector = 4 - sector;
-    }
-  }
-  int code = sector + 1;
-  if (u != 0 && w != 0) {
-    // T[|u|][|w|] of the degree table; both are 1..127 here, short enough for the table
-    // without rescaling.
-    const int t = AngleOfShort(w < 0 ? -w : w, u < 0 ? -u : u);
-    if ((t == 67 && u * w < 0) || (t == 23 && u * w > 0)) --code;
-  }
-  return code;
+  return QuantiseDirectionFrom(Tables(), u, w);
 }
 
 void RowGradientSumsBaseline(const uint8_t* canvas, int block_row, const uint8_t* mask_row,
@@ -265,6 +268,7 @@ void RowGradientSums(const uint8_t* canvas, int block_row, const uint8_t* mask_r
 }
 
 void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
+  const DirectionTables& tables = Tables();
   const auto& mask = context.block_mask;
   // The doubled-angle vectors of the measured blocks as histogram bins, value + 128; a
   // block not measured holds (0, 0).
@@ -280,17 +284,60 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       if (mask[r][c] != 0) continue;
       const int32_t a_sum = sums.gxx[c] - sums.gyy[c];
       const int32_t c_sum = sums.gxy[c];
-      const DoubledAngle d = DoubledAngleOf(a_sum, 2 * c_sum);
+      const DoubledAngle d = DoubledAngleFrom(tables, a_sum, 2 * c_sum);
       u_bin[r][c] = static_cast<uint8_t>(d.u + 128);
       w_bin[r][c] = static_cast<uint8_t>(d.w + 128);
     }
   }
 
+  // A foreground block outside the smoothed rows and columns keeps the null vector,
+  // whose code is 1; background blocks get 0. The smoothed blocks are coded as their
+  // medians come.
+  auto& code = context.block_direction;
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) code[r][c] = mask[r][c] != 0 ? 0 : 1;
+  }
+
   // 5 x 5 median over the foreground blocks of the window. Windows of the blocks in
   // columns 1 and 30 reach past the block grid; there is no block there, so nothing is
-  // collected from outside it. The window slides along each block row.
-  int u_smooth[kBlockRows][kBlockColumns] = {};
-  int w_smooth[kBlockRows][kBlockColumns] = {};
+  // collected from outside it.
+#if defined(VANTREL_SSE2)
+  // Sixteen blocks of a row at a time: each window sorted whole, its background and the
+  // cells beyond the grid as 0, below every bin; the ranks of the foreground values then
+  // start after those.
+  constexpr int kStride = 48;  // column c at c + 2; 0 beyond the grid on both sides
+  alignas(16) uint8_t u_pad[kBlockRows][kStride] = {};
+  alignas(16) uint8_t w_pad[kBlockRows][kStride] = {};
+  for (int r = 0; r < kBlockRows; ++r) {
+    for (int c = 0; c < kBlockColumns; ++c) {
+      if (mask[r][c] != 0) continue;
+      u_pad[r][c + 2] = u_bin[r][c];
+      w_pad[r][c + 2] = w_bin[r][c];
+    }
+  }
+  for (int r = 2; r <= 33; ++r) {
+    for (int c0 = 1; c0 <= 30; c0 += 16) {
+      __m128i u_sorted[sse2::kWindowCells], w_sorted[sse2::kWindowCells];
+      uint8_t empty[16], w_empty[16];
+      // Byte `lane` of a sorted vector; reading a vector's bytes as bytes is allowed.
+      auto at = [](const __m128i& v, int lane) { return reinterpret_cast<const uint8_t*>(&v)[lane]; };
+      sse2::SortWindows(u_pad, r, c0, u_sorted, empty);
+      sse2::SortWindows(w_pad, r, c0, w_sorted, w_empty);
+      for (int lane = 0; lane < 16 && c0 + lane <= 30; ++lane) {
+        const int c = c0 + lane;
+        if (mask[r][c] != 0) continue;
+        // The median of n values as the direction smoothing defines it: the middle value,
+        // or for an even count the mean of the two middle ones rounded towards zero.
+        const int z = empty[lane], n = sse2::kWindowCells - z;
+        const int low = z + (n - 1) / 2, high = z + n / 2;
+        const int u = (at(u_sorted[low], lane) - 128 + at(u_sorted[high], lane) - 128) / 2;
+        const int w = (at(w_sorted[low], lane) - 128 + at(w_sorted[high], lane) - 128) / 2;
+        code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, u, w));
+      }
+    }
+  }
+#else
+  // The window slides along each block row.
   for (int r = 2; r <= 33; ++r) {
     WindowHistogram uh, wh;
     int n = 0;  // values in the window, the same for both
@@ -314,19 +361,10 @@ void BlockDirections(const uint8_t* canvas, ExtractionContext& context) {
       column(c - 3, false);
       column(c + 2, true);
       if (mask[r][c] != 0) continue;
-      u_smooth[r][c] = uh.Median(n);
-      w_smooth[r][c] = wh.Median(n);
+      code[r][c] = static_cast<uint8_t>(QuantiseDirectionFrom(tables, uh.Median(n), wh.Median(n)));
     }
   }
-
-  auto& code = context.block_direction;
-  for (int r = 0; r < kBlockRows; ++r) {
-    for (int c = 0; c < kBlockColumns; ++c) {
-      code[r][c] = mask[r][c] != 0
-                       ? 0
-                       : static_cast<uint8_t>(QuantiseDirection(u_smooth[r][c], w_smooth[r][c]));
-    }
-  }
+#endif
 
   // The first and last rows of measured blocks have half a median window; take the
   // direction of the row inside.

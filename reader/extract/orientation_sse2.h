@@ -1,5 +1,5 @@
 // The SSE2 forms of the contrast and direction stages: the block sums and the contrast
-// map, the running-sum rank scan of the window histogram and the gradient sums of a block.
+// map, the sorted windows of the direction smoothing and the gradient sums of a block.
 // Each gives the same results as the plain form beside it in orientation.cpp, which builds
 // where SSE2 does not; the tests hold the two to each other and to the golden records.
 #pragma once
@@ -51,20 +51,59 @@ inline void MapContrast(uint8_t* canvas, int m, int k, int target_mean) {
   }
 }
 
-// Index of the first of 16 counts whose running sum exceeds k, and k less the counts
-// before it. The counts must sum to more than k, and to at most 127.
-inline int FirstPast(const uint8_t* counts, int& k) {
-  __m128i sum = _mm_load_si128(reinterpret_cast<const __m128i*>(counts));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 1));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 2));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 4));
-  sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 8));
-  const int past = _mm_movemask_epi8(_mm_cmpgt_epi8(sum, _mm_set1_epi8(static_cast<char>(k))));
-  const int index = __builtin_ctz(static_cast<unsigned>(past));
-  alignas(16) uint8_t running[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(running), sum);
-  if (index > 0) k -= running[index - 1];
-  return index;
+// The window values of the direction smoothing sorted for 16 neighbouring blocks at once.
+// Bins (value + 128) lie in 1..255; a cell that holds no value (background, or outside
+// the block grid) holds 0 and so sorts below every value. The sort is Batcher's odd-even
+// merge network for 32 inputs with every comparator that reaches past input 24 left out:
+// inputs 25..31 stand for values above all others, which such a comparator would leave
+// where they are.
+struct Comparator {
+  uint8_t low, high;
+};
+inline constexpr int kWindowCells = 25;
+struct WindowNetwork {
+  Comparator pairs[200] = {};
+  int count = 0;
+  constexpr WindowNetwork() {
+    constexpr int n = 32;
+    for (int p = 1; p < n; p <<= 1) {
+      for (int k = p; k >= 1; k >>= 1) {
+        for (int j = k % p; j + k < n; j += 2 * k) {
+          for (int i = 0; i < k && i + j + k < n; ++i) {
+            const int a = i + j, b = i + j + k;
+            if (a / (2 * p) != b / (2 * p) || b >= kWindowCells) continue;
+            pairs[count++] = {static_cast<uint8_t>(a), static_cast<uint8_t>(b)};
+          }
+        }
+      }
+    }
+  }
+};
+inline constexpr WindowNetwork kWindowNetwork{};
+
+// Sorts the window bins of blocks c0..c0 + 15 of block row r, `bins` holding block
+// column c at index c + 2 of each row with 0 beyond the grid: v[i] holds the bins of
+// rank i (byte lane l: block c0 + l), and empty[] the number of cells without a value.
+template <int kStride>
+inline void SortWindows(const uint8_t (*bins)[kStride], int r, int c0, __m128i (&v)[kWindowCells],
+                        uint8_t (&empty)[16]) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i zeros = zero;
+  for (int dr = 0; dr < 5; ++dr) {
+    for (int dc = 0; dc < 5; ++dc) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&bins[r - 2 + dr][c0 + dc]));
+      v[dr * 5 + dc] = x;
+      zeros = _mm_sub_epi8(zeros, _mm_cmpeq_epi8(x, zero));
+    }
+  }
+#pragma GCC unroll 200
+  for (int i = 0; i < kWindowNetwork.count; ++i) {
+    const Comparator cmp = kWindowNetwork.pairs[i];
+    const __m128i a = v[cmp.low], b = v[cmp.high];
+    v[cmp.low] = _mm_min_epu8(a, b);
+    v[cmp.high] = _mm_max_epu8(a, b);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(empty), zeros);
 }
 
 // Sums of gx^2, gy^2 and gx*gy over an 8 x 8 block, eight pixels at a time.

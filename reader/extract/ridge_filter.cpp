@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "reader/extract/filter_run.h"
+#include "reader/extract/ridge_period_sse2.h"
 
 namespace vantrel::extract {
 
@@ -151,6 +152,11 @@ struct FilterTables {
   // The signature samples as offsets on the flat canvas, and how far they reach.
   int16_t signature_offset[kDirectionCodes][kSignatureLength * kSignatureSamples];
   int signature_reach = 0;  // the largest |dx| or |dy| of any code
+  // Codes whose samples lie on whole rows (position p on row offset 16 - p, column
+  // offsets -8..7) or whole columns (column offset 16 - p, row offsets 8 - s), as the
+  // rounded table came out: those are summed a row or a column at a time.
+  enum class SignatureShape : uint8_t { kScattered, kRows, kColumns };
+  SignatureShape signature_shape[kDirectionCodes] = {};
 
   FilterTables() {
     int16_t smooth_base[kSmoothSide][kSmoothSide];
@@ -189,6 +195,17 @@ struct FilterTables {
           signature_reach = std::max({signature_reach, std::abs(int{o.dx}), std::abs(int{o.dy})});
         }
       }
+      bool rows = true, columns = true;
+      for (int p = 0; p < kSignatureLength; ++p) {
+        for (int s = 0; s < kSignatureSamples; ++s) {
+          const SampleOffset o = signature[k - 1][p][s];
+          rows = rows && o.dy == 16 - p && o.dx == s - 8;
+          columns = columns && o.dx == 16 - p && o.dy == 8 - s;
+        }
+      }
+      signature_shape[k - 1] = rows      ? SignatureShape::kRows
+                               : columns ? SignatureShape::kColumns
+                                         : SignatureShape::kScattered;
     }
   }
 };
@@ -351,11 +368,28 @@ void MeasureRidgePeriod(const uint8_t* canvas, ExtractionContext& context) {
           cy + reach < kCanvasHeight) {
         // Every sample lies on the canvas: no clamping needed.
         const uint8_t* centre = canvas + cy * kCanvasWidth + cx;
-        const int16_t* offset = t.signature_offset[code - 1];
-        for (int p = 0; p < kSignatureLength; ++p, offset += kSignatureSamples) {
-          int sum = 0;
-          for (int s = 0; s < kSignatureSamples; ++s) sum += centre[offset[s]];
-          signature[p] = sum / kSignatureSamples;
+#if defined(VANTREL_SSE2)
+        const FilterTables::SignatureShape shape = t.signature_shape[code - 1];
+        if (shape == FilterTables::SignatureShape::kRows) {
+          sse2::RowSignature(centre, signature);
+        } else if (shape == FilterTables::SignatureShape::kColumns) {
+          sse2::ColumnSignature(centre, signature);
+        } else
+#endif
+        {
+          const int16_t* offset = t.signature_offset[code - 1];
+          for (int p = 0; p < kSignatureLength; ++p, offset += kSignatureSamples) {
+            // Four offsets to a load, the pixel loads being enough for the load ports; the
+            // sum does not depend on which offset comes out first.
+            int sum = 0;
+            for (int s = 0; s < kSignatureSamples; s += 4) {
+              uint64_t four = 0;
+              std::memcpy(&four, offset + s, sizeof four);
+              sum += centre[static_cast<int16_t>(four)] + centre[static_cast<int16_t>(four >> 16)] +
+                     centre[static_cast<int16_t>(four >> 32)] + centre[static_cast<int16_t>(four >> 48)];
+            }
+            signature[p] = sum / kSignatureSamples;
+          }
         }
       } else {
         // Samples off the canvas take the nearest edge pixel: the clamped rows and

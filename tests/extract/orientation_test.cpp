@@ -1,13 +1,16 @@
 // Contrast normalisation and block directions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "reader/extract/extract_context.h"
 #include "reader/extract/orientation.h"
+#include "reader/extract/orientation_sse2.h"
 
 namespace vantrel::extract {
 namespace {
@@ -209,6 +212,49 @@ TEST(BlockDirections, MedianOutvotesALoneBlock) {
   ExtractionContext ctx = AllForeground();
   BlockDirections(c.data(), ctx);
   EXPECT_EQ(ctx.block_direction[15][12], 1);
+}
+
+// The sorted windows of the vector median against a plain sort of each window, on grids
+// from all empty to all full, with bins drawn from a few values (many ties) or from all.
+TEST(BlockDirections, SortedWindowsMatchAPlainSort) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  constexpr int kStride = 48;
+  std::mt19937 rng(18);
+  int compared = 0;
+  for (int fill = 0; fill <= 100; fill += 10) {
+    for (const int spread : {3, 255}) {
+      alignas(16) uint8_t bins[kBlockRows][kStride] = {};
+      for (int r = 0; r < kBlockRows; ++r) {
+        for (int c = 0; c < kBlockColumns; ++c) {
+          if (static_cast<int>(rng() % 100) < fill) {
+            bins[r][c + 2] = static_cast<uint8_t>(1 + rng() % spread * (254 / (spread - 1)));
+          }
+        }
+      }
+      for (int r = 2; r <= 33; ++r) {
+        for (int c0 = 1; c0 <= 30; c0 += 16) {
+          __m128i vectors[sse2::kWindowCells];
+          uint8_t sorted[sse2::kWindowCells][16], empty[16];
+          sse2::SortWindows(bins, r, c0, vectors, empty);
+          std::memcpy(sorted, vectors, sizeof sorted);
+          for (int lane = 0; lane < 16; ++lane) {
+            std::vector<uint8_t> window;
+            for (int wr = r - 2; wr <= r + 2; ++wr) {
+              for (int wc = c0 + lane; wc < c0 + lane + 5; ++wc) window.push_back(bins[wr][wc]);
+            }
+            std::sort(window.begin(), window.end());
+            for (int i = 0; i < sse2::kWindowCells; ++i) ASSERT_EQ(sorted[i][lane], window[i]);
+            ASSERT_EQ(empty[lane], std::count(window.begin(), window.end(), 0));
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 11 * 2 * 32 * 2 * 16);
+#endif
 }
 
 }  // namespace

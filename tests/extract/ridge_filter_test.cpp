@@ -10,6 +10,7 @@
 
 #include "reader/extract/extract_context.h"
 #include "reader/extract/ridge_filter.h"
+#include "reader/extract/ridge_period_sse2.h"
 
 namespace vantrel::extract {
 namespace {
@@ -350,6 +351,40 @@ TEST(OrientedFilters, SmoothingKeepsRidgesOfItsOwnDirection) {
   };
   EXPECT_GT(spread(along), 150);
   EXPECT_LT(spread(across), 60);
+}
+
+// The row and column forms of the signature against the sample-by-sample mean over the
+// offset table of codes 1 and 5, at every centre whose samples all lie on the canvas.
+TEST(MeasureRidgePeriod, RowAndColumnSignaturesMatchTheSampleTable) {
+#if !defined(VANTREL_SSE2)
+  GTEST_SKIP() << "built without the SSE2 forms";
+#else
+  Canvas c(kCanvasBytes);
+  std::mt19937 rng(5);
+  for (uint8_t& v : c) v = static_cast<uint8_t>(rng());
+  using Form = void (*)(const uint8_t*, int (&)[kSignatureLength]);
+  const struct {
+    int code;
+    Form form;
+  } forms[] = {{1, sse2::RowSignature}, {5, sse2::ColumnSignature}};
+  for (const auto& f : forms) {
+    for (int cy = 18; cy < kCanvasHeight - 18; cy += 3) {
+      for (int cx = 18; cx < kCanvasWidth - 18; cx += 5) {
+        const uint8_t* centre = c.data() + cy * kCanvasWidth + cx;
+        int fast[kSignatureLength];
+        f.form(centre, fast);
+        for (int p = 0; p < kSignatureLength; ++p) {
+          int sum = 0;
+          for (int s = 0; s < kSignatureSamples; ++s) {
+            const SampleOffset o = SignatureOffset(f.code, p, s);
+            sum += centre[o.dy * kCanvasWidth + o.dx];
+          }
+          ASSERT_EQ(fast[p], sum / kSignatureSamples) << f.code << " " << cx << " " << cy << " " << p;
+        }
+      }
+    }
+  }
+#endif
 }
 
 }  // namespace
