@@ -129,7 +129,8 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.unpaired_weight[i] = m.reliability + (r > 0) * r * r;
     side.type[i] = m.type;
   }
-  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = side.direction[i] = 0;
+  for (int i = side.n; i < kPaddedMinutiae; ++i)
+    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = 0;
   side.core1 = side.core1_x != 0 && side.core1_y != 0;
   side.core2_packed = Packed(side.core2_x, side.core2_y);
   side.fallback_marker = side.core2_packed == 2;
@@ -198,6 +199,19 @@ void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const i
     sums[0] += weights[i];
     if (dx * dx + dy * dy <= 8100) sums[1] += weights[i];
   }
+}
+
+int PackKeptPlain(uint64_t kept, int n, const int* const (&from)[kKeptFields],
+                  int* const (&to)[kKeptFields], int* index) {
+  (void)n;
+  int count = 0;
+  for (; kept != 0; kept &= kept - 1) {
+    const int i = std::countr_zero(kept);
+    index[count] = i;
+    for (int f = 0; f < kKeptFields; ++f) to[f][count] = from[f][i];
+    ++count;
+  }
+  return count;
 }
 
 // Each minutia is tested on its own: anything off the grid counts as background (the
@@ -312,10 +326,10 @@ struct Slot {
 // order: their indices and their transformed positions and directions.
 struct OverlapSet {
   int count;
-  int index[kMaxMinutiae];
+  int index[kPaddedMinutiae];  // written in groups of eight, as direction
   // Read in groups of eight; room for eight zeros written after any count.
   int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
-  int direction[kMaxMinutiae];
+  int direction[kPaddedMinutiae];
   int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
 };
 
@@ -331,16 +345,8 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
                      px, py);
   uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
   kept &= ~(uint64_t{1} << skip);
-  int count = 0;
-  for (; kept != 0; kept &= kept - 1) {
-    const int i = std::countr_zero(kept);
-    out.index[count] = i;
-    out.x[count] = px[i];
-    out.y[count] = py[i];
-    out.direction[count] = turned[i];
-    out.weight[count] = from.unpaired_weight[i];
-    ++count;
-  }
+  const int count = kernels.pack_kept(kept, from.n, {px, py, turned, from.unpaired_weight},
+                                      {out.x, out.y, out.direction, out.weight}, out.index);
   out.count = count;
   // The kernels read whole groups of eight: the rest of the last one is defined (eight
   // zeros of fixed length, not a loop whose length follows the count).
