@@ -256,6 +256,10 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
     if (needed == 3) {  // every need of 61..90, the one met most: straight code
       at_least[2] |= at_least[1] & m;
       at_least[1] |= at_least[0] & m;
+    } else if (needed == 4) {  // 91..120, the next most met: the same steps as the loop
+      at_least[3] |= at_least[2] & m;
+      at_least[2] |= at_least[1] & m;
+      at_least[1] |= at_least[0] & m;
     } else {
       for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
     }
@@ -512,7 +516,8 @@ void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T,
     T += weight - e;
     const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
     const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    const int near = (dp < dq ? dp : dq) / 4 <= 2025;
+    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
+    const int near = (dp < dq ? dp : dq) <= 4 * 2025 + 3;
     N += (weight - e) & -near;  // no branch: near follows the data
   }
 }
