@@ -130,7 +130,7 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.type[i] = m.type;
   }
   for (int i = side.n; i < kPaddedMinutiae; ++i)
-    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = 0;
+    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = side.type[i] = 0;
   side.core1 = side.core1_x != 0 && side.core1_y != 0;
   side.core2_packed = Packed(side.core2_x, side.core2_y);
   side.fallback_marker = side.core2_packed == 2;
@@ -329,6 +329,7 @@ struct Slot {
 // The minutiae of one record that a transform carries into the other's print, in record
 // order: their indices and their transformed positions and directions.
 struct OverlapSet {
+  uint64_t kept;  // bit i: minutia i is in the set
   int count;
   int index[kPaddedMinutiae];  // written in groups of eight, as direction
   // Read in groups of eight; room for eight zeros written after any count.
@@ -349,6 +350,7 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
                      px, py);
   uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
   kept &= ~(uint64_t{1} << skip);
+  out.kept = kept;
   const int count = kernels.pack_kept(kept, from.n, {px, py, turned, from.unpaired_weight},
                                       {out.x, out.y, out.direction, out.weight}, out.index);
   out.count = count;
@@ -444,13 +446,10 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
   lists.nb = nb;
-  for (int i = 0; i < na; ++i) {
-    const int m = w.oa.index[i];
-    lists.pa_dir[i] = polar_a.direction[m];
-    lists.pa_dist[i] = polar_a.distance[m];
-    lists.pa_odir[i] = A.direction[m];
-    lists.pa_type[i] = A.type[m];
-  }
+  // The fields of the A entries, in the order of the overlap.
+  int positions[kPaddedMinutiae];
+  kernels.pack_kept(w.oa.kept, A.n, {polar_a.direction, polar_a.distance, A.direction, A.type},
+                    {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}, positions);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
   kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 

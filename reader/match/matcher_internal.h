@@ -166,7 +166,8 @@ struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
-  int reliability[kMaxMinutiae], type[kMaxMinutiae];
+  int reliability[kMaxMinutiae];
+  int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
   int unpaired_weight[kPaddedMinutiae];  // zero past n
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
@@ -255,7 +256,9 @@ constexpr int kPaddingDistance = 4096;  // distances are at most 256: never with
 
 struct PairingLists {
   int na, nb;
-  int pa_dir[kMaxMinutiae], pa_dist[kMaxMinutiae], pa_odir[kMaxMinutiae], pa_type[kMaxMinutiae];
+  // Written in whole groups of eight.
+  int pa_dir[kPaddedMinutiae], pa_dist[kPaddedMinutiae], pa_odir[kPaddedMinutiae],
+      pa_type[kPaddedMinutiae];
   int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
       s_type[kPairingSlots];
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
