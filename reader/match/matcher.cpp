@@ -129,7 +129,8 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.unpaired_weight[i] = m.reliability + (r > 0) * r * r;
     side.type[i] = m.type;
   }
-  for (int i = side.n; i < kPaddedMinutiae; ++i) side.x[i] = side.y[i] = side.direction[i] = 0;
+  for (int i = side.n; i < kPaddedMinutiae; ++i)
+    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = side.type[i] = 0;
   side.core1 = side.core1_x != 0 && side.core1_y != 0;
   side.core2_packed = Packed(side.core2_x, side.core2_y);
   side.fallback_marker = side.core2_packed == 2;
@@ -200,6 +201,19 @@ void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const i
   }
 }
 
+int PackKeptPlain(uint64_t kept, int n, const int* const (&from)[kKeptFields],
+                  int* const (&to)[kKeptFields], int* index) {
+  (void)n;
+  int count = 0;
+  for (; kept != 0; kept &= kept - 1) {
+    const int i = std::countr_zero(kept);
+    index[count] = i;
+    for (int f = 0; f < kKeptFields; ++f) to[f][count] = from[f][i];
+    ++count;
+  }
+  return count;
+}
+
 // Each minutia is tested on its own: anything off the grid counts as background (the
 // lookup then reads block (0, 0), and the answer is false anyway), so a hostile area size
 // can never reach outside the mask.
@@ -240,6 +254,10 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
     const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4]
                                         [da.relative_direction[u] >> kDirectionBucketShift];
     if (needed == 3) {  // every need of 61..90, the one met most: straight code
+      at_least[2] |= at_least[1] & m;
+      at_least[1] |= at_least[0] & m;
+    } else if (needed == 4) {  // 91..120, the next most met: the same steps as the loop
+      at_least[3] |= at_least[2] & m;
       at_least[2] |= at_least[1] & m;
       at_least[1] |= at_least[0] & m;
     } else {
@@ -311,11 +329,12 @@ struct Slot {
 // The minutiae of one record that a transform carries into the other's print, in record
 // order: their indices and their transformed positions and directions.
 struct OverlapSet {
+  uint64_t kept;  // bit i: minutia i is in the set
   int count;
-  int index[kMaxMinutiae];
+  int index[kPaddedMinutiae];  // written in groups of eight, as direction
   // Read in groups of eight; room for eight zeros written after any count.
   int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
-  int direction[kMaxMinutiae];
+  int direction[kPaddedMinutiae];
   int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
 };
 
@@ -331,16 +350,9 @@ void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Trans
                      px, py);
   uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
   kept &= ~(uint64_t{1} << skip);
-  int count = 0;
-  for (; kept != 0; kept &= kept - 1) {
-    const int i = std::countr_zero(kept);
-    out.index[count] = i;
-    out.x[count] = px[i];
-    out.y[count] = py[i];
-    out.direction[count] = turned[i];
-    out.weight[count] = from.unpaired_weight[i];
-    ++count;
-  }
+  out.kept = kept;
+  const int count = kernels.pack_kept(kept, from.n, {px, py, turned, from.unpaired_weight},
+                                      {out.x, out.y, out.direction, out.weight}, out.index);
   out.count = count;
   // The kernels read whole groups of eight: the rest of the last one is defined (eight
   // zeros of fixed length, not a loop whose length follows the count).
@@ -434,13 +446,10 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
   lists.nb = nb;
-  for (int i = 0; i < na; ++i) {
-    const int m = w.oa.index[i];
-    lists.pa_dir[i] = polar_a.direction[m];
-    lists.pa_dist[i] = polar_a.distance[m];
-    lists.pa_odir[i] = A.direction[m];
-    lists.pa_type[i] = A.type[m];
-  }
+  // The fields of the A entries, in the order of the overlap.
+  int positions[kPaddedMinutiae];
+  kernels.pack_kept(w.oa.kept, A.n, {polar_a.direction, polar_a.distance, A.direction, A.type},
+                    {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}, positions);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
   kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
@@ -506,7 +515,8 @@ void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T,
     T += weight - e;
     const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
     const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    const int near = (dp < dq ? dp : dq) / 4 <= 2025;
+    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
+    const int near = (dp < dq ? dp : dq) <= 4 * 2025 + 3;
     N += (weight - e) & -near;  // no branch: near follows the data
   }
 }

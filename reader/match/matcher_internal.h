@@ -166,9 +166,10 @@ struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
-  int reliability[kMaxMinutiae], type[kMaxMinutiae];
+  int reliability[kMaxMinutiae];
+  int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
-  int unpaired_weight[kMaxMinutiae];
+  int unpaired_weight[kPaddedMinutiae];  // zero past n
   // Bit c of background_rows[r]: block (r, c) of the expanded block mask is background.
   uint32_t background_rows[record::kBlockRows];
   // Bit c of inside_rows[r]: a point of block (r, c) lands inside this record's print,
@@ -255,7 +256,9 @@ constexpr int kPaddingDistance = 4096;  // distances are at most 256: never with
 
 struct PairingLists {
   int na, nb;
-  int pa_dir[kMaxMinutiae], pa_dist[kMaxMinutiae], pa_odir[kMaxMinutiae], pa_type[kMaxMinutiae];
+  // Written in whole groups of eight.
+  int pa_dir[kPaddedMinutiae], pa_dist[kPaddedMinutiae], pa_odir[kPaddedMinutiae],
+      pa_type[kPaddedMinutiae];
   int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
       s_type[kPairingSlots];
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
@@ -263,6 +266,35 @@ struct PairingLists {
 };
 
 // ---- The hot kernels ----
+
+// The fields of minutiae that an overlap keeps, one array each, side by side.
+constexpr int kKeptFields = 4;
+
+// Entry i of every field of from, for each bit i of kept in ascending order, to the next
+// place of the same field of to, and i itself to index; returns the number of bits. kept
+// has no bit at n or above. The pack_kept kernel reads and writes every array (index too)
+// in whole groups of eight (kPaddedMinutiae entries); what it writes past the count is
+// left undefined.
+int PackKeptPlain(uint64_t kept, int n, const int* const (&from)[kKeptFields],
+                  int* const (&to)[kKeptFields], int* index);
+
+// For each byte b of kept bits: the positions of its set bits in ascending order, three
+// bits each from the lowest up, then zeros.
+struct KeptOrders {
+  uint32_t of[256];
+};
+
+constexpr KeptOrders BuildKeptOrders() {
+  KeptOrders t{};
+  for (int b = 0; b < 256; ++b) {
+    int k = 0;
+    for (int i = 0; i < 8; ++i)
+      if ((b >> i) & 1) t.of[b] |= static_cast<uint32_t>(i) << (3 * k++);
+  }
+  return t;
+}
+
+inline constexpr KeptOrders kKeptOrders = BuildKeptOrders();
 
 // Every kernel in one form; the table of the form this processor runs is chosen once.
 struct Kernels {
@@ -287,6 +319,9 @@ struct Kernels {
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
                        int* distance);
+  // PackKeptPlain's entries, reading and writing in whole groups of eight.
+  int (*pack_kept)(uint64_t kept, int n, const int* const (&from)[kKeptFields],
+                   int* const (&to)[kKeptFields], int* index);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.

@@ -18,7 +18,7 @@ namespace baseline {
 const Kernels& PlainKernels() {
   static constexpr Kernels kPlain = {BuildDescriptorsPlain, BuildReachIndexPlain,
                                      TransformPositionsPlain, PairUpPlain, LandingPlain,
-                                     UnpairedSumsPlain, PolarAroundPlain};
+                                     UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain};
   return kPlain;
 }
 

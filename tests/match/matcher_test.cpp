@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -360,9 +361,9 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
   }
 }
 
-// Landing and unpaired sums of every built form against the plain ones: points on, near
-// and far off the grid, random masks, directions up to 511, every rotation, random
-// weights and pairings.
+// Landing, unpaired sums and the packing of kept minutiae of every built form against the
+// plain ones: points on, near and far off the grid, random masks, directions up to 511,
+// every rotation, random weights and pairings.
 TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(2018);
@@ -395,6 +396,28 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
       form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
       ASSERT_EQ(sums[0], plain_sums[0]) << round;
       ASSERT_EQ(sums[1], plain_sums[1]) << round;
+      // The landing mask, and every mask of a few random bits or all of them, packed.
+      const uint64_t below_n = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+      const uint64_t kept = (round % 4 == 0   ? plain
+                             : round % 4 == 1 ? below_n
+                                              : (uint64_t{rng()} << 32 | rng()) & below_n) &
+                            ~(uint64_t{1} << (rng() % n));
+      int fields[2][kKeptFields][kPaddedMinutiae + 8], index[2][kPaddedMinutiae];
+      const int* const from[kKeptFields] = {px, py, directions, weights};
+      int* const plain_to[kKeptFields] = {fields[0][0], fields[0][1], fields[0][2], fields[0][3]};
+      int* const to[kKeptFields] = {fields[1][0], fields[1][1], fields[1][2], fields[1][3]};
+      const int count = PackKeptPlain(kept, n, from, plain_to, index[0]);
+      ASSERT_EQ(count, std::popcount(kept)) << round;
+      ASSERT_EQ(form->pack_kept(kept, n, from, to, index[1]), count) << round;
+      for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(index[1][k], index[0][k]) << round << " " << k;
+        ASSERT_TRUE((kept >> index[0][k]) & 1) << round << " " << k;
+        ASSERT_TRUE(k == 0 || index[0][k] > index[0][k - 1]) << round << " " << k;
+        for (int f = 0; f < kKeptFields; ++f) {
+          ASSERT_EQ(fields[0][f][k], from[f][index[0][k]]) << round << " " << k;
+          ASSERT_EQ(fields[1][f][k], fields[0][f][k]) << round << " " << k;
+        }
+      }
     }
   }
 }
