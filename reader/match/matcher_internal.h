@@ -254,6 +254,26 @@ constexpr int kPairingLanes = 8;
 constexpr int kPairingSlots = 2 * kMaxMinutiae + kPairingLanes;
 constexpr int kPaddingDistance = 4096;  // distances are at most 256: never within 10
 
+// For each polar direction 0..359 of p: the first bucket and one past the last bucket
+// that PairUp's window reads, first[from_bucket] .. first[to_bucket]. A window that would
+// start below 0 is taken 360 higher, where it ends in the copies of buckets 0..2 (p_dir +
+// 12 + 360 is at most 383); one that passes 359 ends there by itself.
+struct PairingWindows {
+  uint8_t from_bucket[360], to_bucket[360];
+};
+
+constexpr PairingWindows BuildPairingWindows() {
+  PairingWindows t{};
+  for (int p_dir = 0; p_dir < 360; ++p_dir) {
+    const int shift = p_dir < 12 ? 360 : 0;
+    t.from_bucket[p_dir] = static_cast<uint8_t>((p_dir - 12 + shift) >> kBucketShift);
+    t.to_bucket[p_dir] = static_cast<uint8_t>(((p_dir + 12 + shift) >> kBucketShift) + 1);
+  }
+  return t;
+}
+
+inline constexpr PairingWindows kPairingWindows = BuildPairingWindows();
+
 struct PairingLists {
   int na, nb;
   // Written in whole groups of eight.

@@ -530,6 +530,17 @@ TEST(Kernels, CoreOfEveryFormIsThePlainCore) {
     }
   }
   EXPECT_GT(scored, 100);  // the pairings and scores were really exercised
+  // The pairing window of every polar direction holds the bucket of every direction
+  // within 12 degrees round, or its copy past bucket 44, and stays within the buckets.
+  for (int p_dir = 0; p_dir < 360; ++p_dir) {
+    const int from = kPairingWindows.from_bucket[p_dir], to = kPairingWindows.to_bucket[p_dir];
+    ASSERT_LE(to, kBuckets + kWrappedBuckets) << p_dir;
+    for (int d = 0; d < 360; ++d) {
+      if (CircularDifference(p_dir, d) > 12) continue;
+      const int b = d >> kBucketShift;
+      ASSERT_TRUE((from <= b && b < to) || (from <= b + kBuckets && b + kBuckets < to)) << p_dir << " " << d;
+    }
+  }
 }
 
 TEST(MatchCore, ConcurrentCallsGiveTheSerialScores) {
