@@ -1,9 +1,9 @@
 // The neighbourhood descriptors of a side in their plain form: for each minutia the first
 // eight others (in record order) more than 20 and at most the radius away, with their
-// relative direction, distance, relative angle and type, sorted by relative direction,
-// and the words that let a comparison pass over neighbours that cannot meet. The
-// build_descriptors kernel of each form is held to this one.
+// relative direction, distance, relative angle and type, sorted by relative direction.
+// The build_descriptors kernel of each form is held to this one.
 #include <bit>
+#include <cstdlib>
 
 #include "reader/record/angle.h"
 #include "reader/match/matcher_internal.h"
@@ -50,8 +50,8 @@ void TakeNeighbours(const Side& side, int i, uint64_t candidates, const int* squ
   }
 }
 
-// The descriptor of the neighbours found: sorted by relative direction, with the probe
-// and reach words.
+// The descriptor of the neighbours found, sorted by relative direction; the lanes past
+// the count are zero.
 void FillDescriptor(const FoundNeighbours& f, Descriptor& d) {
   const int count = f.count;
   // Stable sort by relative direction, equal ones in their found order: each goes to
@@ -64,20 +64,17 @@ void FillDescriptor(const FoundNeighbours& f, Descriptor& d) {
   }
   d.count = count;
   bool plain = true, normal = true;
-  for (uint64_t& w : d.reach) w = 0;
+  for (int k = count; k < kMaxNeighbours; ++k)
+    d.relative_direction[k] = d.distance[k] = d.relative_angle[k] = d.type[k] = 0;
   for (int k = 0; k < count; ++k) {
     const int p = place[k];
     const int v = f.rel[k];
     d.relative_direction[p] = static_cast<int16_t>(v);
     d.distance[p] = static_cast<int16_t>(f.dist[k]);
     d.relative_angle[p] = static_cast<int16_t>(f.ang[k]);
-    d.type[p] = static_cast<uint8_t>(f.typ[k]);
+    d.type[p] = static_cast<int16_t>(f.typ[k]);
     plain &= v >= 0;
     normal &= v >= 0 && f.ang[k] >= 0 && f.ang[k] < 360;
-    const bool in_range = v >= 0 && v < 360;
-    d.probe_word[p] = static_cast<uint8_t>(in_range ? v >> 6 : 6);
-    d.probe_bit[p] = in_range ? uint64_t{1} << (v & 63) : 0;
-    AddReach(v, d);
   }
   d.plain = plain;
   d.normal = normal;
@@ -95,6 +92,33 @@ void BuildDescriptorsPlain(Side& side, int64_t radius_squared) {
     TakeNeighbours(side, i, candidates, squares, found);
     FillDescriptor(found, side.descriptors[i]);
   }
+}
+
+int LocalSimilarityPlain(const Descriptor& da, const Descriptor& db, int need) {
+  (void)need;
+  const int nb = db.count;
+  if (nb == 0) return 0;
+  int s = 0;
+  for (int ui = 0; ui < da.count; ++ui) {
+    const int u_rel = da.relative_direction[ui], u_dist = da.distance[ui];
+    const int u_ang = da.relative_angle[ui], u_type = da.type[ui];
+    // The first neighbour of db no more than 10 below u; the last one when none is.
+    int first = 0;
+    while (first < nb - 1 && db.relative_direction[first] < u_rel - 10) ++first;
+    int contribution = 0;
+    for (int vi = first; vi < nb; ++vi) {
+      const int v_rel = db.relative_direction[vi];
+      if (v_rel == 0 || v_rel > u_rel + 10) break;
+      const int v_dist = db.distance[vi];
+      const int sum = u_dist + v_dist;
+      if (std::abs(u_dist - v_dist) > 7 + sum / 64) continue;
+      if (std::abs(u_rel - v_rel) + (sum - 20) / 32 > 12) continue;
+      if (CircularDifference(u_ang, db.relative_angle[vi]) > 10) continue;
+      contribution = u_type == db.type[vi] ? 30 : 20;
+    }
+    s += contribution;
+  }
+  return s;
 }
 
 }  // namespace vantrel::match::detail

@@ -240,8 +240,7 @@ namespace {
 constexpr int NeighboursNeeded(int need) { return (need + 29) / 30; }
 
 // B descriptors against which A descriptor da can reach a similarity of need (80 or
-// more): those that LocalSimilarity would not turn away on its count of reachable
-// neighbours.
+// more): a superset of those that enough neighbours of da can meet, each adding at most 30.
 uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex& reach, int need) {
   const int needed = NeighboursNeeded(need);
   static_assert(NeighboursNeeded(kReferenceSimilarity) == 3);
@@ -266,53 +265,6 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
     at_least[0] |= m;
   }
   return at_least[needed - 1] & all;
-}
-
-// The similarity of two descriptors when it reaches need (80 or more), else 0 or some
-// value under need. The sum is abandoned as soon as the neighbours left cannot lift it to
-// need.
-int LocalSimilarity(const Descriptor& da, const Descriptor& db, int need) {
-  if (da.count == 0 || db.count == 0) return 0;
-  // A neighbour u can only contribute when some v reaches it; each adds at most 30.
-  bool hit[kMaxNeighbours];
-  int hits = 0;
-  if (da.plain && db.plain) {
-    for (int ui = 0; ui < da.count; ++ui) {
-      hit[ui] = (db.reach[da.probe_word[ui]] & da.probe_bit[ui]) != 0;
-      hits += hit[ui];
-    }
-  } else {
-    for (int ui = 0; ui < da.count; ++ui) hit[ui] = true;
-    hits = da.count;
-  }
-  if (30 * hits < need) return 0;
-  int s = 0;
-  const int nb = db.count;
-  for (int ui = 0; ui < da.count; ++ui) {
-    if (s + 30 * hits < need) return 0;
-    if (!hit[ui]) continue;
-    // The first neighbour of db no more than 10 below u.
-    const int u_rel = da.relative_direction[ui], u_dist = da.distance[ui];
-    const int u_ang = da.relative_angle[ui], u_type = da.type[ui];
-    const int start = CountBelow(db, u_rel - 10);
-    --hits;
-    int contribution = 0;
-    // No neighbour far enough round: the scan starts at the last one.
-    const int first = start < nb ? start : nb - 1;
-    // A zero relative direction ends the scan.
-    for (int vi = first; vi < nb; ++vi) {
-      const int v_rel = db.relative_direction[vi];
-      if (v_rel == 0 || v_rel > u_rel + 10) break;
-      const int v_dist = db.distance[vi];
-      const int sum = u_dist + v_dist;
-      if (std::abs(u_dist - v_dist) > 7 + sum / 64) continue;
-      if (std::abs(u_rel - v_rel) + (sum - 20) / 32 > 12) continue;
-      if (CircularDifference(u_ang, db.relative_angle[vi]) > 10) continue;
-      contribution = u_type == db.type[vi] ? 30 : 20;
-    }
-    s += contribution;
-  }
-  return s;
 }
 
 struct Candidate {
@@ -613,15 +565,15 @@ int NeedOf(const CandidateList& list) {
 
 // The three best partners of A minutia a among the B minutiae of its type that can
 // reach need, in index order. Returns how many were kept.
-int BestPartners(const Side& A, const Side& B, const ReachIndex& reach, int a, int need,
-                 Candidate (&kept)[kCandidatesPerMinutia]) {
+int BestPartners(const Kernels& kernels, const Side& A, const Side& B, const ReachIndex& reach,
+                 int a, int need, Candidate (&kept)[kCandidatesPerMinutia]) {
   int kept_count = 0;
   const int type = A.type[a];
   uint64_t partners = (type == 0 || type == 1) ? reach.of_type[type] : 0;
   if (partners != 0) partners &= PossiblePartners(A.descriptors[a], B, reach, need);
   for (; partners != 0; partners &= partners - 1) {
     const int b = std::countr_zero(partners);
-    const int s = LocalSimilarity(A.descriptors[a], B.descriptors[b], need);
+    const int s = kernels.local_similarity(A.descriptors[a], B.descriptors[b], need);
     if (s < need) continue;
     int pos = kept_count;
     while (pos > 0 && kept[pos - 1].similarity < s) --pos;
@@ -647,10 +599,11 @@ void AddToTop(CandidateList& list, int s) {
   if (list.top_count < kReferenceSlots) ++list.top_count;
 }
 
-void FindCandidates(const Side& A, const Side& B, const ReachIndex& reach, CandidateList& list) {
+void FindCandidates(const Kernels& kernels, const Side& A, const Side& B, const ReachIndex& reach,
+                    CandidateList& list) {
   for (int a = 0; a < A.n; ++a) {
     Candidate kept[kCandidatesPerMinutia];
-    const int kept_count = BestPartners(A, B, reach, a, NeedOf(list), kept);
+    const int kept_count = BestPartners(kernels, A, B, reach, a, NeedOf(list), kept);
     for (int k = 0; k < kept_count; ++k) {
       list.entries[list.count++] = kept[k];
       AddToTop(list, kept[k].similarity);
@@ -772,7 +725,7 @@ int CompareSidesWith(const Kernels& kernels, const Side& A, const Side& B,
     if (trace) sink->stage(sink->user, stage, *trace);
   };
   CandidateList candidates;
-  FindCandidates(A, B, reach_b, candidates);
+  FindCandidates(kernels, A, B, reach_b, candidates);
   Slot slots[kReferenceSlots];
   FillSlots(candidates, slots, trace);
   report("FillSlots");

@@ -71,92 +71,26 @@ using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
 using Floats8 = float __attribute__((vector_size(32)));
 using Shorts8 = short __attribute__((vector_size(16)));
+using Shorts16 = short __attribute__((vector_size(32)));
 
 // ---- Decoded records and descriptors ----
 
 // Neighbours are kept side by side per field, sorted by relative direction. Only the
-// first count entries of each field and the reach words are ever read; each descriptor in
-// use has its count and reach words set right before it is filled.
+// first count entries are ever read as neighbours; every lane of each field is written
+// when the descriptor is built (lanes past the count with values of the same ranges), so
+// that the fields can be read as whole vectors.
 struct Descriptor {
   int count;
-  // False when a direction field above 359 left a relative direction below 0: the
-  // reach test below does not cover that, and such descriptors take the full scan.
+  // False when a direction field above 359 left a relative direction below 0: then the
+  // zeros that end a scan need not come first, and the similarity takes the plain scan.
   bool plain;
   // Every relative direction and relative angle within 0..359.
   bool normal;
-  int16_t relative_direction[kMaxNeighbours];
-  int16_t distance[kMaxNeighbours];
-  int16_t relative_angle[kMaxNeighbours];
-  uint8_t type[kMaxNeighbours];
-  // Where each neighbour's own relative direction sits in the other descriptor's reach
-  // words, worked out once here instead of for every pair of descriptors.
-  uint8_t probe_word[kMaxNeighbours];
-  uint64_t probe_bit[kMaxNeighbours];
-  // Bit r set when a neighbour u of the other descriptor at relative direction r could
-  // meet one of these neighbours: u looks at relative directions r - 12 .. r + 10 (the
-  // scan window, and the last neighbour taken when none is far enough round, which passes
-  // only within 12), so each neighbour v here reaches r = rel(v) - 10 .. rel(v) + 12.
-  // A neighbour at 0 ends every scan and reaches nothing.
-  // Word 6 stays zero: the probe of a relative direction outside 0..359 points there.
-  uint64_t reach[7];
+  int16_t relative_direction[kMaxNeighbours];  // -151..359
+  int16_t distance[kMaxNeighbours];            // 0..256
+  int16_t relative_angle[kMaxNeighbours];      // -151..511
+  int16_t type[kMaxNeighbours];                // 0 or 1
 };
-
-// How many of the count neighbours of d lie below relative direction limit, all eight
-// lanes at once. The relative directions ascend, so this is where a scan from 0 stops,
-// and where one from any earlier stop stops: the stops of LocalSimilarity, whose limits
-// only grow, without a loop whose end follows the data. Lanes past the count are masked
-// off whatever they hold.
-inline int CountBelow(const Descriptor& d, int limit) {
-  Shorts8 direction;
-  std::memcpy(&direction, d.relative_direction, sizeof direction);
-  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
-  // limit lies within -161..349 and directions within -151..359: both fit a short.
-  Shorts8 below = (direction < static_cast<short>(limit)) & (lane < static_cast<short>(d.count));
-  below += __builtin_shufflevector(below, below, 4, 5, 6, 7, 0, 1, 2, 3);
-  below += __builtin_shufflevector(below, below, 2, 3, 0, 1, 6, 7, 4, 5);
-  below += __builtin_shufflevector(below, below, 1, 0, 3, 2, 5, 4, 7, 6);
-  return -below[0];
-}
-
-// The reach bits of a neighbour at relative direction v: v - 10 .. v + 12 within 0..359,
-// 23 bits at most, over word lo / 64 (low) and the next one (high; word 6 gets none: hi is
-// at most 359). A neighbour outside 1..359 reaches nothing.
-struct ReachSpan {
-  int word = 0;
-  uint64_t low = 0, high = 0;
-};
-
-constexpr ReachSpan SpanOf(int v) {
-  ReachSpan span;
-  if (v < 1 || v > 359) return span;
-  const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
-  const uint64_t from_lo = ~uint64_t{0} << (lo & 63);
-  const uint64_t upto_hi = ~uint64_t{0} >> (63 - (hi & 63));
-  const bool split = (hi >> 6) != (lo >> 6);
-  span.word = lo >> 6;
-  span.low = split ? from_lo : from_lo & upto_hi;
-  span.high = split ? upto_hi : 0;
-  return span;
-}
-
-inline void AddReach(int v, Descriptor& d) {
-  const ReachSpan span = SpanOf(v);
-  d.reach[span.word] |= span.low;
-  d.reach[span.word + 1] |= span.high;
-}
-
-// SpanOf for every direction 0..359, built by the compiler (0 reaches nothing).
-struct ReachSpans {
-  ReachSpan of[360];
-};
-
-constexpr ReachSpans BuildReachSpans() {
-  ReachSpans t{};
-  for (int v = 0; v < 360; ++v) t.of[v] = SpanOf(v);
-  return t;
-}
-
-inline constexpr ReachSpans kReachSpans = BuildReachSpans();
 
 // What the core reads of one record, decoded here rather than through DecodeRecord,
 // which clears and fills every field of a DecodedRecord the matcher never looks at.
@@ -342,6 +276,9 @@ struct Kernels {
   // PackKeptPlain's entries, reading and writing in whole groups of eight.
   int (*pack_kept)(uint64_t kept, int n, const int* const (&from)[kKeptFields],
                    int* const (&to)[kKeptFields], int* index);
+  // LocalSimilarityPlain's similarity of two descriptors where it reaches need; some
+  // value under need where it does not.
+  int (*local_similarity)(const Descriptor& da, const Descriptor& db, int need);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -384,9 +321,17 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
 
 // The descriptors of every minutia of a side in their plain form: the first eight others
 // in record order more than 20 and at most the radius away, sorted by relative direction
-// (equal ones in record order), with the probe and reach words; the build_descriptors
-// kernel of every form gives the same fields.
+// (equal ones in record order), zero past the count; the build_descriptors kernel of
+// every form gives the same fields within the count.
 void BuildDescriptorsPlain(Side& side, int64_t radius_squared);
+
+// The similarity of two descriptors: for each neighbour u of da in order, a scan of db's
+// neighbours from the first one no more than 10 below u (the last one when none is),
+// ending at a relative direction of 0 or one more than 10 above u; u adds 30 for the last
+// v of the scan that it meets (distances, relative directions and relative angles close
+// enough) when their types agree, 20 when they differ, nothing when it meets none.
+// need is not read: this form gives the whole similarity.
+int LocalSimilarityPlain(const Descriptor& da, const Descriptor& db, int need);
 
 // ---- Stages of the core, shared with the one-to-many search ----
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -426,8 +427,7 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
 // comparison reads them (and the block rows of the sides they come from against the
 // record's decoded mask): random fingers (crowded ones too, so that the first eight are
 // a choice), records of random bytes (directions above 359 among them) and the radii
-// round the table's edge, where the vector form hands over to the plain one; and the
-// vector count of where a neighbour's scan starts against the scan itself.
+// round the table's edge, where the vector form hands over to the plain one.
 TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(1818);
@@ -456,15 +456,6 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
     for (const Bytes& r : records) {
       ReadSide(r.data(), *plain);
       BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
-      // Where a scan of the ascending relative directions stops, for every limit the
-      // similarity passes (the lanes past the count hold what earlier records left).
-      for (int i = 0; i < plain->n; ++i)
-        for (int limit = -161; limit <= 349; ++limit) {
-          const Descriptor& p = plain->descriptors[i];
-          int scan = 0;
-          while (scan < p.count && p.relative_direction[scan] < limit) ++scan;
-          ASSERT_EQ(CountBelow(p, limit), scan) << radius << " " << i << " " << limit;
-        }
       for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
         ReadSide(r.data(), *built);
         form->build_descriptors(*built, int64_t{radius} * radius);
@@ -474,19 +465,74 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
           ASSERT_EQ(d.count, p.count) << radius << " " << i;
           ASSERT_EQ(d.plain, p.plain);
           ASSERT_EQ(d.normal, p.normal);
-          ASSERT_EQ(std::memcmp(d.reach, p.reach, sizeof d.reach), 0);
           for (int k = 0; k < p.count; ++k) {
             ASSERT_EQ(d.relative_direction[k], p.relative_direction[k]) << radius << " " << i;
             ASSERT_EQ(d.distance[k], p.distance[k]);
             ASSERT_EQ(d.relative_angle[k], p.relative_angle[k]);
             ASSERT_EQ(d.type[k], p.type[k]);
-            ASSERT_EQ(d.probe_word[k], p.probe_word[k]);
-            ASSERT_EQ(d.probe_bit[k], p.probe_bit[k]);
           }
         }
       }
     }
   }
+}
+
+// A descriptor of random neighbours, or one near another (each field moved a little,
+// neighbours added or dropped), in the ranges a record can give: relative directions
+// ascending, some below 0 (a direction field above 359), runs of zeros first, relative
+// angles up to 511; the lanes past the count hold other values of the same ranges.
+detail::Descriptor RandomDescriptor(std::mt19937& rng, const detail::Descriptor* near) {
+  detail::Descriptor d{};
+  const auto in = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+  const bool hostile = rng() % 4 == 0;
+  const int centre = rng() % 3 ? in(0, 359) : in(0, 20);
+  d.count = near ? std::clamp(near->count + in(-1, 1), 0, 8) : in(0, 8);
+  int rel[8];
+  for (int k = 0; k < 8; ++k) {
+    const bool moved = near && k < near->count;
+    rel[k] = moved ? near->relative_direction[k] + in(-13, 13) : centre + in(-40, 40);
+    rel[k] = std::clamp(rel[k], hostile ? -151 : 0, 359);
+    d.distance[k] = static_cast<int16_t>(moved ? std::clamp(near->distance[k] + in(-12, 12), 0, 256) : in(0, 256));
+    d.relative_angle[k] = static_cast<int16_t>(moved ? std::clamp(near->relative_angle[k] + in(-12, 12), -151, 511)
+                                                     : (hostile ? in(-151, 511) : in(0, 359)));
+    d.type[k] = static_cast<int16_t>(moved && rng() % 4 ? near->type[k] : in(0, 1));
+  }
+  for (int k = 0, zeros = rng() % 4 ? 0 : in(1, 8); k < zeros; ++k) rel[in(0, 7)] = 0;
+  for (int k = 1; k < d.count; ++k)
+    for (int m = k; m > 0 && rel[m - 1] > rel[m]; --m) std::swap(rel[m - 1], rel[m]);
+  d.plain = d.normal = true;
+  for (int k = 0; k < 8; ++k) {
+    d.relative_direction[k] = static_cast<int16_t>(rel[k]);
+    if (k >= d.count) continue;
+    d.plain &= rel[k] >= 0;
+    d.normal &= rel[k] >= 0 && d.relative_angle[k] >= 0 && d.relative_angle[k] < 360;
+  }
+  return d;
+}
+
+// The similarity of every built form against the plain one, for random descriptors and
+// ones near each other: the same value wherever the plain one reaches the need, a value
+// under the need elsewhere.
+TEST(Kernels, LocalSimilarityOfEveryFormIsThePlainOne) {
+  using namespace detail;
+  std::mt19937 rng(1808);
+  int reached = 0;
+  for (int round = 0; round < 200000; ++round) {
+    const Descriptor a = RandomDescriptor(rng, nullptr);
+    const Descriptor b = RandomDescriptor(rng, round % 5 ? &a : nullptr);
+    for (const int need : {0, 80, 121}) {
+      const int plain = LocalSimilarityPlain(a, b, need);
+      reached += need > 0 && plain >= need;
+      for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+        const int s = form->local_similarity(a, b, need);
+        if (plain >= need)
+          ASSERT_EQ(s, plain) << round << " " << need;
+        else
+          ASSERT_LT(s, need) << round << " " << need;
+      }
+    }
+  }
+  EXPECT_GT(reached, 10000);  // similarities of 80 and more were really compared
 }
 
 // The whole core with every built form of the kernels against the core with the plain
