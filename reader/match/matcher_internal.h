@@ -135,13 +135,16 @@ struct ReachIndex {
 // Where BuildReachIndex writes a neighbour, worked out by the compiler for every direction
 // and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
 // 0..359, from first_direction, direction_span more after it (at most 3: the span is 22
-// degrees); a neighbour at 0 writes none (the kernel passes over it). Angle buckets (16
-// degrees): those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive
-// modulo 23, two or three of them (21 degrees over buckets of 16, the last one 8 wide);
-// angle_bucket holds three in every case, the ones past angle_buckets unused.
+// degrees), the four words from first_direction masked by span_mask[direction_span]; a
+// neighbour at 0 writes none (the kernel passes over it). Angle buckets (16 degrees):
+// those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive modulo 23,
+// two or three of them (21 degrees over buckets of 16, the last one 8 wide); angle_bucket
+// holds three in every case, the second one again where there are two (a second write of
+// the same bits adds nothing).
 struct ReachCells {
   uint8_t first_direction[360], direction_span[360];
-  uint8_t angle_bucket[360][3], angle_buckets[360];
+  uint8_t angle_bucket[360][3];
+  uint64_t span_mask[4][4];
 };
 
 constexpr ReachCells BuildReachCells() {
@@ -153,12 +156,15 @@ constexpr ReachCells BuildReachCells() {
     const int a = v;
     const int first_angle = (a - 10 < 0 ? a - 10 + 360 : a - 10) >> 4;
     const int last_angle = (a + 10 > 359 ? a + 10 - 360 : a + 10) >> 4;
-    t.angle_buckets[a] = static_cast<uint8_t>(
-        last_angle - first_angle + (last_angle < first_angle ? kAngleBuckets : 0) + 1);
-    for (int g = 0; g < 3; ++g)
+    const int buckets = last_angle - first_angle + (last_angle < first_angle ? kAngleBuckets : 0) + 1;
+    for (int g = 0; g < 3; ++g) {
+      const int step = g < buckets ? g : buckets - 1;
       t.angle_bucket[a][g] = static_cast<uint8_t>(
-          first_angle + g - (first_angle + g >= kAngleBuckets ? kAngleBuckets : 0));
+          first_angle + step - (first_angle + step >= kAngleBuckets ? kAngleBuckets : 0));
+    }
   }
+  for (int span = 0; span < 4; ++span)
+    for (int w = 0; w < 4; ++w) t.span_mask[span][w] = w <= span ? ~uint64_t{0} : 0;
   return t;
 }
 

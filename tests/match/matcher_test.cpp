@@ -512,8 +512,8 @@ detail::Descriptor RandomDescriptor(std::mt19937& rng, const detail::Descriptor*
 
 // The similarity of every built form against the plain one, for random descriptors and
 // ones near each other: the same value wherever the plain one reaches the need, a value
-// under the need elsewhere.
-TEST(Kernels, LocalSimilarityOfEveryFormIsThePlainOne) {
+// under the need elsewhere. And the reach index of random descriptors.
+TEST(Kernels, LocalSimilarityAndReachIndexOfEveryForm) {
   using namespace detail;
   std::mt19937 rng(1808);
   int reached = 0;
@@ -533,6 +533,38 @@ TEST(Kernels, LocalSimilarityOfEveryFormIsThePlainOne) {
     }
   }
   EXPECT_GT(reached, 10000);  // similarities of 80 and more were really compared
+  // The reach index of every built form: bit b in the cell of every relative direction
+  // and angle of a neighbour that could meet one of b's (a relative direction from 10
+  // below to 12 above it and an angle within 10 round the circle), and in every cell for a
+  // descriptor that is not normal.
+  const auto side = std::make_unique<Side>();
+  const auto reach = std::make_unique<ReachIndex>();
+  for (int round = 0; round < 200; ++round) {
+    side->n = 1 + round % kMaxMinutiae;
+    for (int b = 0; b < side->n; ++b) {
+      side->descriptors[b] = RandomDescriptor(rng, b % 3 ? &side->descriptors[b - 1] : nullptr);
+      side->type[b] = static_cast<int>(rng() % 2);
+    }
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      form->build_reach_index(*side, *reach);
+      for (int b = 0; b < side->n; ++b) {
+        const uint64_t bit = uint64_t{1} << b;
+        ASSERT_TRUE(reach->of_type[side->type[b]] & bit);
+        ASSERT_FALSE(reach->of_type[1 - side->type[b]] & bit);
+        const Descriptor& d = side->descriptors[b];
+        for (int k = 0; k < d.count; ++k) {
+          const int v = d.relative_direction[k];
+          if (d.normal && (v < 1 || v > 359)) continue;
+          for (int r = std::max(v - 10, 0); r <= std::min(v + 12, 359); ++r)
+            for (int g = d.relative_angle[k] - 10; g <= d.relative_angle[k] + 10; ++g) {
+              const int angle = (g + 360) % 360;
+              ASSERT_TRUE(reach->reached_by[angle >> 4][r >> kDirectionBucketShift] & bit)
+                  << round << " " << b << " " << r << " " << angle;
+            }
+        }
+      }
+    }
+  }
 }
 
 // The whole core with every built form of the kernels against the core with the plain
