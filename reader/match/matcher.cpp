@@ -239,6 +239,19 @@ namespace {
 // least this many contributing neighbours.
 constexpr int NeighboursNeeded(int need) { return (need + 29) / 30; }
 
+// The B descriptors of cells whose bits are set in at least needed of the count cells
+// given: bit-sliced counts, at_least[k] holding those set in k + 1 or more so far.
+template <int kNeeded>
+uint64_t SetInAtLeast(const uint64_t* reached_by, const int16_t* cell, int count) {
+  uint64_t at_least[kNeeded] = {};
+  for (int u = 0; u < count; ++u) {
+    const uint64_t m = reached_by[cell[u]];
+    for (int k = kNeeded - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
+    at_least[0] |= m;
+  }
+  return at_least[kNeeded - 1];
+}
+
 // B descriptors against which A descriptor da can reach a similarity of need (80 or
 // more): a superset of those that enough neighbours of da can meet, each adding at most 30.
 uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex& reach, int need) {
@@ -247,24 +260,26 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   const uint64_t all = B.n >= 64 ? ~uint64_t{0} : (uint64_t{1} << B.n) - 1;
   if (da.count < needed) return 0;
   if (!da.normal) return all;  // every neighbour counts as reachable
-  // at_least[k]: B descriptors reached by at least k + 1 of the neighbours so far.
-  uint64_t at_least[kMaxNeighbours] = {};
-  for (int u = 0; u < da.count; ++u) {
-    const uint64_t m = reach.reached_by[da.relative_angle[u] >> 4]
-                                        [da.relative_direction[u] >> kDirectionBucketShift];
-    if (needed == 3) {  // every need of 61..90, the one met most: straight code
-      at_least[2] |= at_least[1] & m;
-      at_least[1] |= at_least[0] & m;
-    } else if (needed == 4) {  // 91..120, the next most met: the same steps as the loop
-      at_least[3] |= at_least[2] & m;
-      at_least[2] |= at_least[1] & m;
-      at_least[1] |= at_least[0] & m;
-    } else {
-      for (int k = needed - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
-    }
-    at_least[0] |= m;
+  // The cells of all eight lanes at once (relative directions and angles lie within 0..359
+  // for the neighbours of a normal descriptor; lanes past the count are not read).
+  Shorts8 rel, ang;
+  std::memcpy(&rel, da.relative_direction, sizeof rel);
+  std::memcpy(&ang, da.relative_angle, sizeof ang);
+  const Shorts8 cells = (ang >> 4) * kReachRow + (rel >> kDirectionBucketShift);
+  int16_t cell[kMaxNeighbours];
+  std::memcpy(cell, &cells, sizeof cell);
+  const uint64_t* r = reach.reached_by;
+  static_assert(kMaxNeighbours == 8);
+  switch (needed) {  // a need of 61..90 is the one met most
+    case 1: return SetInAtLeast<1>(r, cell, da.count) & all;
+    case 2: return SetInAtLeast<2>(r, cell, da.count) & all;
+    case 3: return SetInAtLeast<3>(r, cell, da.count) & all;
+    case 4: return SetInAtLeast<4>(r, cell, da.count) & all;
+    case 5: return SetInAtLeast<5>(r, cell, da.count) & all;
+    case 6: return SetInAtLeast<6>(r, cell, da.count) & all;
+    case 7: return SetInAtLeast<7>(r, cell, da.count) & all;
+    default: return SetInAtLeast<8>(r, cell, da.count) & all;  // needed is at most the count
   }
-  return at_least[needed - 1] & all;
 }
 
 struct Candidate {

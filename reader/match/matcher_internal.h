@@ -122,15 +122,19 @@ struct Side {
 // The reach index of the B side of a comparison, built from its descriptors.
 constexpr int kDirectionBucketShift = 3;                          // 8 degrees a bucket
 constexpr int kDirectionBuckets = (359 >> kDirectionBucketShift) + 1;  // 45
+constexpr int kReachRow = kDirectionBuckets + 3;  // room for the writes just past the last
 struct ReachIndex {
-  // Bit b of reached_by[g / 16][r / 8]: descriptor b has a neighbour that a neighbour at
+  // Bit b of reached_by[ReachCell(r, g)]: descriptor b has a neighbour that a neighbour at
   // some relative direction of r's 8-degree bucket and some relative angle of g's
   // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
-  // superset, only used to pass over hopeless pairs. Filled for B. 45 direction buckets,
-  // and room for the writes just past the last.
-  uint64_t reached_by[kAngleBuckets][kDirectionBuckets + 3];
+  // superset, only used to pass over hopeless pairs. Filled for B. A row of 45 direction
+  // buckets per angle bucket.
+  uint64_t reached_by[kAngleBuckets * kReachRow];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
+
+// The cell of the reach index of relative direction r and relative angle g (0..359 both).
+constexpr int ReachCell(int r, int g) { return (g >> 4) * kReachRow + (r >> kDirectionBucketShift); }
 
 // Where BuildReachIndex writes a neighbour, worked out by the compiler for every direction
 // and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
@@ -138,12 +142,12 @@ struct ReachIndex {
 // degrees), the four words from first_direction masked by span_mask[direction_span]; a
 // neighbour at 0 writes none (the kernel passes over it). Angle buckets (16 degrees):
 // those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive modulo 23,
-// two or three of them (21 degrees over buckets of 16, the last one 8 wide); angle_bucket
-// holds three in every case, the second one again where there are two (a second write of
-// the same bits adds nothing).
+// two or three of them (21 degrees over buckets of 16, the last one 8 wide); angle_row
+// holds the first cell of the row of three in every case, the second one again where there
+// are two (a second write of the same bits adds nothing).
 struct ReachCells {
   uint8_t first_direction[360], direction_span[360];
-  uint8_t angle_bucket[360][3];
+  uint16_t angle_row[360][3];
   uint64_t span_mask[4][4];
 };
 
@@ -159,8 +163,8 @@ constexpr ReachCells BuildReachCells() {
     const int buckets = last_angle - first_angle + (last_angle < first_angle ? kAngleBuckets : 0) + 1;
     for (int g = 0; g < 3; ++g) {
       const int step = g < buckets ? g : buckets - 1;
-      t.angle_bucket[a][g] = static_cast<uint8_t>(
-          first_angle + step - (first_angle + step >= kAngleBuckets ? kAngleBuckets : 0));
+      const int bucket = first_angle + step - (first_angle + step >= kAngleBuckets ? kAngleBuckets : 0);
+      t.angle_row[a][g] = static_cast<uint16_t>(bucket * kReachRow);
     }
   }
   for (int span = 0; span < 4; ++span)

@@ -558,7 +558,7 @@ TEST(Kernels, LocalSimilarityAndReachIndexOfEveryForm) {
           for (int r = std::max(v - 10, 0); r <= std::min(v + 12, 359); ++r)
             for (int g = d.relative_angle[k] - 10; g <= d.relative_angle[k] + 10; ++g) {
               const int angle = (g + 360) % 360;
-              ASSERT_TRUE(reach->reached_by[angle >> 4][r >> kDirectionBucketShift] & bit)
+              ASSERT_TRUE(reach->reached_by[ReachCell(r, angle)] & bit)
                   << round << " " << b << " " << r << " " << angle;
             }
         }
