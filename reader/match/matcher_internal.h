@@ -174,6 +174,25 @@ constexpr ReachCells BuildReachCells() {
 
 inline constexpr ReachCells kReachCells = BuildReachCells();
 
+// For each count of db's neighbours: the greatest u - v + 10 that the scan of a neighbour u
+// takes at neighbour k of db (the similarity's kernel), -1 past the count (no u - v + 10
+// below 0 is taken). The scan of u starts at the first v no more than 10 below u, or at the
+// last v when none is: v ascend, so these are the v from u - 10 on, and the last one; it
+// ends at the first v more than 10 above u, after which every v is. So u - v lies within
+// -10..10, and for the last v from -10 up, which the relative direction test cuts at 12.
+struct ScanLimits {
+  int16_t of[kMaxNeighbours + 1][kMaxNeighbours];
+};
+
+constexpr ScanLimits BuildScanLimits() {
+  ScanLimits t{};
+  for (int nb = 0; nb <= kMaxNeighbours; ++nb)
+    for (int k = 0; k < kMaxNeighbours; ++k) t.of[nb][k] = k < nb - 1 ? 20 : k == nb - 1 ? 22 : -1;
+  return t;
+}
+
+inline constexpr ScanLimits kScanLimits = BuildScanLimits();
+
 // RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
 // -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
 // as v + 0.0, which truncates like v, otherwise: the same integers as RoundProduct,
