@@ -265,7 +265,7 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   Shorts8 rel, ang;
   std::memcpy(&rel, da.relative_direction, sizeof rel);
   std::memcpy(&ang, da.relative_angle, sizeof ang);
-  const Shorts8 cells = (ang >> 4) * kReachRow + (rel >> kDirectionBucketShift);
+  const Shorts8 cells = ReachCell(rel, ang);
   int16_t cell[kMaxNeighbours];
   std::memcpy(cell, &cells, sizeof cell);
   const uint64_t* r = reach.reached_by;

@@ -133,8 +133,12 @@ struct ReachIndex {
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
 
-// The cell of the reach index of relative direction r and relative angle g (0..359 both).
-constexpr int ReachCell(int r, int g) { return (g >> 4) * kReachRow + (r >> kDirectionBucketShift); }
+// The cell of the reach index of relative direction r and relative angle g (0..359 both),
+// of one or of each lane.
+template <typename Lanes>
+constexpr Lanes ReachCell(const Lanes& r, const Lanes& g) {
+  return (g >> 4) * kReachRow + (r >> kDirectionBucketShift);
+}
 
 // Where BuildReachIndex writes a neighbour, worked out by the compiler for every direction
 // and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
