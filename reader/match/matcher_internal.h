@@ -144,7 +144,7 @@ constexpr Lanes ReachCell(const Lanes& r, const Lanes& g) {
 // and angle. Direction buckets (8 degrees): those of rel(v) - 10 .. rel(v) + 12 within
 // 0..359, from first_direction, direction_span more after it (at most 3: the span is 22
 // degrees), the four words from first_direction masked by span_mask[direction_span]; a
-// neighbour at 0 writes none (the kernel passes over it). Angle buckets (16 degrees):
+// neighbour at 0 writes none (its span_mask, number 4, is empty). Angle buckets (16 degrees):
 // those of ang(v) - 10 to ang(v) + 10, both taken round the circle, consecutive modulo 23,
 // two or three of them (21 degrees over buckets of 16, the last one 8 wide); angle_row
 // holds the first cell of the row of three in every case, the second one again where there
@@ -152,7 +152,7 @@ constexpr Lanes ReachCell(const Lanes& r, const Lanes& g) {
 struct ReachCells {
   uint8_t first_direction[360], direction_span[360];
   uint16_t angle_row[360][3];
-  uint64_t span_mask[4][4];
+  uint64_t span_mask[5][4];
 };
 
 constexpr ReachCells BuildReachCells() {
@@ -160,7 +160,8 @@ constexpr ReachCells BuildReachCells() {
   for (int v = 0; v < 360; ++v) {
     const int lo = v - 10 < 0 ? 0 : v - 10, hi = v + 12 > 359 ? 359 : v + 12;
     t.first_direction[v] = static_cast<uint8_t>(lo >> kDirectionBucketShift);
-    t.direction_span[v] = static_cast<uint8_t>((hi >> kDirectionBucketShift) - (lo >> kDirectionBucketShift));
+    t.direction_span[v] = static_cast<uint8_t>(
+        v == 0 ? 4 : (hi >> kDirectionBucketShift) - (lo >> kDirectionBucketShift));
     const int a = v;
     const int first_angle = (a - 10 < 0 ? a - 10 + 360 : a - 10) >> 4;
     const int last_angle = (a + 10 > 359 ? a + 10 - 360 : a + 10) >> 4;
@@ -173,6 +174,7 @@ constexpr ReachCells BuildReachCells() {
   }
   for (int span = 0; span < 4; ++span)
     for (int w = 0; w < 4; ++w) t.span_mask[span][w] = w <= span ? ~uint64_t{0} : 0;
+  // span_mask[4] stays empty.
   return t;
 }
 
