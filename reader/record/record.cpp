@@ -69,16 +69,6 @@ uint32_t PackMinutia(const Minutia& m) {
          (static_cast<uint32_t>(m.type) & 0x1);
 }
 
-Minutia UnpackMinutia(uint32_t word) {
-  Minutia m;
-  m.x = static_cast<int32_t>((word >> 23) & 0x1FF);
-  m.y = static_cast<int32_t>((word >> 14) & 0x1FF);
-  m.direction = static_cast<int32_t>((word >> 5) & 0x1FF);
-  m.reliability = static_cast<int32_t>((word >> 1) & 0xF);
-  m.type = static_cast<int32_t>(word & 0x1);
-  return m;
-}
-
 void BuildRecord(const RecordContent& content, uint8_t* record) {
   if (record == nullptr) return;
   std::memset(record, 0, kRecordBytes);

@@ -61,7 +61,15 @@ void DecodeRecord(const uint8_t* record, DecodedRecord& out);
 // Packs / unpacks one 32-bit minutia word (bits: x 31..23, y 22..14, direction 13..5,
 // reliability 4..1, type 0). Packing masks each field to its width.
 uint32_t PackMinutia(const Minutia& m);
-Minutia UnpackMinutia(uint32_t word);
+inline Minutia UnpackMinutia(uint32_t word) {
+  Minutia m;
+  m.x = static_cast<int32_t>((word >> 23) & 0x1FF);
+  m.y = static_cast<int32_t>((word >> 14) & 0x1FF);
+  m.direction = static_cast<int32_t>((word >> 5) & 0x1FF);
+  m.reliability = static_cast<int32_t>((word >> 1) & 0xF);
+  m.type = static_cast<int32_t>(word & 0x1);
+  return m;
+}
 
 // Seal: -1 and the buffer unchanged unless bytes 0, 1 are 3, 1; else 0x67, 0x81 and
 // bytes 1..255 scrambled, 0.
