@@ -12,6 +12,7 @@
 #include "reader/extract/extract_feature.h"
 #include "reader/record/record.h"
 #include "reader/match/matcher.h"
+#include "reader/match/matcher_internal.h"
 #include "reader/match/synthesis.h"
 #include "tools/fingerprint_pgm.h"
 
@@ -141,6 +142,31 @@ void BM_MatchCoreGenuineEachOnce(benchmark::State& state) {
       benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MatchCoreGenuineEachOnce)->Unit(benchmark::kMillisecond);
+
+// The genuine pairs through the baseline kernels, the form a processor without AVX2 runs
+// (the plain forms in a portable build).
+void BM_MatchCoreGenuineBaseline(benchmark::State& state) {
+  const std::vector<Record> records = Unsealed(RealRecords());
+  const std::vector<std::pair<size_t, size_t>> pairs = GenuinePairs(records);
+  if (pairs.empty()) {
+    state.SkipWithError("no real genuine pairs (images or extraction missing)");
+    return;
+  }
+  const vantrel::match::detail::Kernels& kernels = vantrel::match::detail::BaselineKernels();
+  size_t k = 0;
+  int64_t total = 0;
+  for (auto _ : state) {
+    vantrel::match::Alignment alignment;
+    total += vantrel::match::detail::MatchCoreWith(kernels, records[pairs[k].first].data(),
+                                                   records[pairs[k].second].data(), alignment,
+                                                   nullptr);
+    benchmark::DoNotOptimize(total);
+    if (++k == pairs.size()) k = 0;
+  }
+  state.counters["comparisons_per_second"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MatchCoreGenuineBaseline);
 
 void BM_SynthesiseTemplate(benchmark::State& state) {
   const std::vector<Record>& records = RealRecords();
