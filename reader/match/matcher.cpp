@@ -161,8 +161,10 @@ void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
     if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
 }
 
-int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p, int* pair_q) {
+int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
+                int* pair_q) {
   int pairs = 0;
+  paired_a = paired_b = 0;
   for (int p = 0; p < l.na; ++p) {
     const int p_dir = l.pa_dir[p], p_dist = l.pa_dist[p], p_odir = l.pa_odir[p];
     int best_q = -1, best_cost = 0;
@@ -174,15 +176,17 @@ int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p
       const int dd_limit = 7 + sum / 64;
       const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
       if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
-      const int cost = dd + dr + dt + (l.pa_type[p] != l.s_type[k] ? 5 : 0);
-      const int q = l.s_q[k];
+      const int key = l.s_key[l.pa_type[p]][k];  // the type's cost and q
+      const int cost = dd + dr + dt + (key >> 6);
+      const int q = key & 63;
       if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
         best_q = q;
         best_cost = cost;
       }
     }
-    if (best_q < 0 || paired_b[best_q]) continue;
-    paired_a[p] = paired_b[best_q] = 1;
+    if (best_q < 0 || ((paired_b >> best_q) & 1)) continue;
+    paired_a |= uint64_t{1} << p;
+    paired_b |= uint64_t{1} << best_q;
     pair_p[pairs] = p;
     pair_q[pairs] = best_q;
     ++pairs;
@@ -190,11 +194,11 @@ int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p
   return pairs;
 }
 
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, uint64_t paired, int n,
                        int ox, int oy, int (&sums)[2]) {
   sums[0] = sums[1] = 0;
   for (int i = 0; i < n; ++i) {
-    if (paired[i]) continue;
+    if ((paired >> i) & 1) continue;
     const int dx = xs[i] - ox, dy = ys[i] - oy;
     sums[0] += weights[i];
     if (dx * dx + dy * dy <= 8100) sums[1] += weights[i];
@@ -416,7 +420,7 @@ struct RotationWork {
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  int paired_a[kPaddedMinutiae], paired_b[kPaddedMinutiae];  // 0 or 1, read in groups of eight
+  uint64_t paired_a = 0, paired_b = 0;  // bit i: overlap entry i is paired
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
@@ -450,6 +454,8 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   int positions[kPaddedMinutiae];
   kernels.pack_kept(w.oa.kept, A.n, {polar_a.direction, polar_a.distance, A.direction, A.type},
                     {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}, positions);
+  for (int* field : {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type})
+    std::memset(field + na, 0, 4 * sizeof field[0]);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
   kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
@@ -480,24 +486,25 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
     const int k = next[pb_dir[i] >> kBucketShift]++;
-    lists.s_q[k] = i;
-    lists.s_dir[k] = pb_dir[i];
-    lists.s_dist[k] = pb_dist[i];
-    lists.s_tdir[k] = w.ob.direction[i];
-    lists.s_type[k] = B.type[w.ob.index[i]];
+    const int type_cost = 64 * kTypeCost * B.type[w.ob.index[i]];  // types are 0 or 1
+    lists.s_dir[k] = static_cast<int16_t>(pb_dir[i]);
+    lists.s_dist[k] = static_cast<int16_t>(pb_dist[i]);
+    lists.s_tdir[k] = static_cast<int16_t>(w.ob.direction[i]);
+    lists.s_key[0][k] = static_cast<int16_t>(i + type_cost);
+    lists.s_key[1][k] = static_cast<int16_t>(i + 64 * kTypeCost - type_cost);
   }
   // Buckets 45..47 repeat buckets 0..2 after the end.
   const int wrapped = first[kWrappedBuckets];
   for (int k = 0; k < wrapped; ++k) {
-    lists.s_q[nb + k] = lists.s_q[k];
     lists.s_dir[nb + k] = lists.s_dir[k];
     lists.s_dist[nb + k] = lists.s_dist[k];
     lists.s_tdir[nb + k] = lists.s_tdir[k];
-    lists.s_type[nb + k] = lists.s_type[k];
+    lists.s_key[0][nb + k] = lists.s_key[0][k];
+    lists.s_key[1][nb + k] = lists.s_key[1][k];
   }
   for (int j = 1; j <= kWrappedBuckets; ++j) first[kBuckets + j] = nb + first[j];
   for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
-    lists.s_q[k] = lists.s_dir[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+    lists.s_dir[k] = lists.s_tdir[k] = lists.s_key[0][k] = lists.s_key[1][k] = 0;
     lists.s_dist[k] = kPaddingDistance;
   }
 }
@@ -565,8 +572,7 @@ void UnpairedSums(const Kernels& kernels, const RotationWork& w, int64_t& U, int
 int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
                   int psi, const PolarAroundA& polar_a, RotationWork& w) {
   w.pairs = 0;
-  std::memset(w.paired_a, 0, sizeof w.paired_a);
-  std::memset(w.paired_b, 0, sizeof w.paired_b);
+  w.paired_a = w.paired_b = 0;
   if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return 0;
   BuildPairingLists(kernels, A, B, polar_a, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);

@@ -71,6 +71,9 @@ using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
 using Floats8 = float __attribute__((vector_size(32)));
 using Shorts8 = short __attribute__((vector_size(16)));
+using Shorts4 = short __attribute__((vector_size(8)));
+using Shorts16 = short __attribute__((vector_size(32)));
+using UnsignedShorts16 = unsigned short __attribute__((vector_size(32)));
 
 // ---- Decoded records and descriptors ----
 
@@ -274,13 +277,19 @@ constexpr PairingWindows BuildPairingWindows() {
 
 inline constexpr PairingWindows kPairingWindows = BuildPairingWindows();
 
+// The B fields fit 16 bits: polar directions lie within 0..359, distances within 0..256
+// (4096 for the padding), turned directions within 0..359 (a direction field of 0..511
+// less a rotation of -179..180 is brought into 0..359 by one step of 360 either way).
+// Entry k's type and position go into one key per type t of an A entry: 64 times the
+// type's share of the cost (5 when the types differ) plus q, below 64.
+constexpr int kTypeCost = 5;
 struct PairingLists {
   int na, nb;
-  // Written in whole groups of eight.
+  // Written in whole groups of eight; entries na .. na + 3 are zero in every field.
   int pa_dir[kPaddedMinutiae], pa_dist[kPaddedMinutiae], pa_odir[kPaddedMinutiae],
       pa_type[kPaddedMinutiae];
-  int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
-      s_type[kPairingSlots];
+  int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
+  int16_t s_key[2][kPairingSlots];  // s_key[t][k]: 64 * (t != type ? 5 : 0) + q
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
   int first[kBuckets + kWrappedBuckets + 1];
 };
@@ -325,16 +334,16 @@ struct Kernels {
   // ApplyTransform's positions of n minutiae, in whole groups of four.
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
-  // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
-  // number of pairs. pair_p and pair_q have room for na entries; those past the pairs
-  // may be written.
-  int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+  // The pairing of one rotation: sets bit i of paired_a (paired_b) for each paired entry i
+  // of A (B); returns the number of pairs. pair_p and pair_q have room for na entries;
+  // those past the pairs may be written.
+  int (*pair_up)(const PairingLists& lists, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
                  int* pair_q);
   // LandingPlain's mask and turned directions, in whole groups of eight.
   uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
   // UnpairedSumsPlain's sums, reading in whole groups of eight.
-  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const int* paired,
+  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, uint64_t paired,
                         int n, int ox, int oy, int (&sums)[2]);
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
@@ -358,10 +367,10 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
 
-// The weights of the minutiae 0..n-1 not paired (sums[0]), and of those among them within
+// The weights of the minutiae 0..n-1 not paired (no bit in paired; sums[0]), and of those among them within
 // 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The
 // unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, uint64_t paired, int n,
                        int ox, int oy, int (&sums)[2]);
 
 // ApplyTransform's positions of minutiae 0..n-1 (anchor cx, cy; anchor plus offset bx, by).
@@ -372,7 +381,7 @@ void BuildReachIndexPlain(const Side& side, ReachIndex& reach);
 // Each p in order takes its best q of all nb entries: the lowest cost, and the lowest PB
 // index among equal costs, of those that pass every test; when that q is taken already, p
 // stays unpaired.
-int PairUpPlain(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+int PairUpPlain(const PairingLists& lists, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
                 int* pair_q);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points

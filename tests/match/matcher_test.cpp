@@ -382,10 +382,10 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
     int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
     const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
     int weights[kPaddedMinutiae] = {};
-    int paired[kPaddedMinutiae] = {};
+    uint64_t paired = 0;
     for (int i = 0; i < n; ++i) {
       weights[i] = static_cast<int>(rng() % 41);
-      paired[i] = rng() % 3 == 0;
+      paired |= uint64_t{rng() % 3 == 0} << i;
     }
     const int ox = coordinate(rng), oy = coordinate(rng);
     int plain_sums[2], sums[2];
