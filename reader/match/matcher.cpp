@@ -237,6 +237,18 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
   return inside;
 }
 
+void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
+                      OverlapSet& out) {
+  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
+  TransformPositionsPlain(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
+                          px, py);
+  uint64_t kept = LandingPlain(px, py, from.n, inside_rows, from.direction, t.angle, turned);
+  kept &= ~(uint64_t{1} << skip);
+  out.kept = kept;
+  out.count = PackKeptPlain(kept, from.n, {px, py, turned, from.unpaired_weight},
+                            {out.x, out.y, out.direction, out.weight}, out.index);
+}
+
 namespace {
 
 // Each neighbour adds at most 30 to a similarity: a similarity of need or more takes at
@@ -330,18 +342,6 @@ struct Slot {
   int score = 0;
 };
 
-// The minutiae of one record that a transform carries into the other's print, in record
-// order: their indices and their transformed positions and directions.
-struct OverlapSet {
-  uint64_t kept;  // bit i: minutia i is in the set
-  int count;
-  int index[kPaddedMinutiae];  // written in groups of eight, as direction
-  // Read in groups of eight; room for eight zeros written after any count.
-  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
-  int direction[kPaddedMinutiae];
-  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
-};
-
 struct CorePoints {
   int x1 = 0, y1 = 0;  // core 1 in the other frame, 0, 0 when absent
   int x2 = 0, y2 = 0;  // core 2 in the other frame, or its raw values
@@ -349,20 +349,12 @@ struct CorePoints {
 
 void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Transform& t,
                  const Side& into, OverlapSet& out) {
-  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
-  kernels.transform_positions(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
-                     px, py);
-  uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
-  kept &= ~(uint64_t{1} << skip);
-  out.kept = kept;
-  const int count = kernels.pack_kept(kept, from.n, {px, py, turned, from.unpaired_weight},
-                                      {out.x, out.y, out.direction, out.weight}, out.index);
-  out.count = count;
+  kernels.find_overlap(from, skip, t, into.inside_rows, out);
   // The kernels read whole groups of eight: the rest of the last one is defined (eight
   // zeros of fixed length, not a loop whose length follows the count).
-  std::memset(out.x + count, 0, 8 * sizeof out.x[0]);
-  std::memset(out.y + count, 0, 8 * sizeof out.y[0]);
-  std::memset(out.weight + count, 0, 8 * sizeof out.weight[0]);
+  std::memset(out.x + out.count, 0, 8 * sizeof out.x[0]);
+  std::memset(out.y + out.count, 0, 8 * sizeof out.y[0]);
+  std::memset(out.weight + out.count, 0, 8 * sizeof out.weight[0]);
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {

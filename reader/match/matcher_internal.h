@@ -233,17 +233,6 @@ constexpr ReachCells BuildReachCells() {
 
 inline constexpr ReachCells kReachCells = BuildReachCells();
 
-// RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
-// -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
-// as v + 0.0, which truncates like v, otherwise: the same integers as RoundProduct,
-// without a comparison the compiler would do lane by lane.
-inline Ints4 RoundProducts(const Doubles4& v) {
-  const Longs4 negative = -reinterpret_cast<Longs4>(reinterpret_cast<Unsigned4>(v + 0.0) >> 63);
-  const Doubles4 minus_one = {-1.0, -1.0, -1.0, -1.0};
-  const Doubles4 adjust = reinterpret_cast<Doubles4>(negative & reinterpret_cast<Longs4>(minus_one));
-  return __builtin_convertvector(v + adjust, Ints4);
-}
-
 // The pairing of one rotation: the entries of A (p) in order and those of B (q) in
 // buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
 // are in sorted order; after the nb sorted entries come copies of those of buckets 0..2
@@ -325,6 +314,18 @@ constexpr KeptOrders BuildKeptOrders() {
 
 inline constexpr KeptOrders kKeptOrders = BuildKeptOrders();
 
+// The minutiae of one record that a transform carries into the other's print, in record
+// order: their indices and their transformed positions and directions.
+struct OverlapSet {
+  uint64_t kept;  // bit i: minutia i is in the set
+  int count;
+  int index[kPaddedMinutiae];  // written in groups of eight, as direction
+  // Read in groups of eight; room for eight zeros written after any count.
+  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
+  int direction[kPaddedMinutiae];
+  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
+};
+
 // Every kernel in one form; the table of the form this processor runs is chosen once.
 struct Kernels {
   // Descriptors of every minutia of a side: neighbours within the radius.
@@ -351,6 +352,9 @@ struct Kernels {
   // PackKeptPlain's entries, reading and writing in whole groups of eight.
   int (*pack_kept)(uint64_t kept, int n, const int* const (&from)[kKeptFields],
                    int* const (&to)[kKeptFields], int* index);
+  // FindOverlapPlain's set, reading and writing in whole groups of eight.
+  void (*find_overlap)(const Side& from, int skip, const Transform& t,
+                       const uint32_t* inside_rows, OverlapSet& out);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -366,6 +370,12 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 // in whole groups of eight (arrays of kPaddedMinutiae entries).
 uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
+
+// The minutiae of from other than skip that t carries inside the print of inside_rows
+// (LandingPlain of TransformPositionsPlain), packed by PackKeptPlain: x, y, turned direction
+// and unpaired weight. Fills kept, count and the first count entries of each field.
+void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
+                      OverlapSet& out);
 
 // The weights of the minutiae 0..n-1 not paired (no bit in paired; sums[0]), and of those among them within
 // 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The

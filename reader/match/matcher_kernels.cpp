@@ -18,7 +18,8 @@ namespace baseline {
 const Kernels& PlainKernels() {
   static constexpr Kernels kPlain = {BuildDescriptorsPlain, BuildReachIndexPlain,
                                      TransformPositionsPlain, PairUpPlain, LandingPlain,
-                                     UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain};
+                                     UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain,
+                                     FindOverlapPlain};
   return kPlain;
 }
 

@@ -361,12 +361,15 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
   }
 }
 
-// Landing, unpaired sums and the packing of kept minutiae of every built form against the
-// plain ones: points on, near and far off the grid, random masks, directions up to 511,
-// every rotation, random weights and pairings.
+// Landing, unpaired sums, the packing of kept minutiae and the whole overlap of a side
+// carried by a transform, of every built form against the plain ones: points on, near and
+// far off the grid, random masks, directions up to 511, every rotation, random weights and
+// pairings.
 TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(2018);
+  const auto side = std::make_unique<Side>();
+  const auto sets = std::make_unique<OverlapSet[]>(2);
   std::uniform_int_distribution<int> coordinate(-40, 600), far(-3000, 3000);
   for (int round = 0; round < 4000; ++round) {
     const int n = 1 + round % kMaxMinutiae;
@@ -390,12 +393,31 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
     const int ox = coordinate(rng), oy = coordinate(rng);
     int plain_sums[2], sums[2];
     UnpairedSumsPlain(px, py, weights, paired, n, ox, oy, plain_sums);
+    side->n = n;
+    std::memcpy(side->x, px, sizeof px);
+    std::memcpy(side->y, py, sizeof py);
+    std::memcpy(side->direction, directions, sizeof directions);
+    std::memcpy(side->unpaired_weight, weights, sizeof weights);
+    const Transform t = MakeTransform(coordinate(rng), coordinate(rng), ox - 300, oy - 300, angle);
+    const int skip = static_cast<int>(rng() % n);
+    FindOverlapPlain(*side, skip, t, rows, sets[0]);
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
       for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
       form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
       ASSERT_EQ(sums[0], plain_sums[0]) << round;
       ASSERT_EQ(sums[1], plain_sums[1]) << round;
+      form->find_overlap(*side, skip, t, rows, sets[1]);
+      ASSERT_EQ(sets[1].kept, sets[0].kept) << round;
+      ASSERT_EQ(sets[1].count, sets[0].count) << round;
+      for (int k = 0; k < sets[0].count; ++k) {
+        const int i = sets[0].index[k];
+        ASSERT_EQ(sets[1].index[k], i) << round;
+        ASSERT_EQ(sets[1].x[k], sets[0].x[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].y[k], sets[0].y[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].direction[k], sets[0].direction[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].weight[k], weights[i]) << round << " " << i;
+      }
       // The landing mask, and every mask of a few random bits or all of them, packed.
       const uint64_t below_n = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
       const uint64_t kept = (round % 4 == 0   ? plain
