@@ -121,6 +121,7 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     const uint32_t word = (static_cast<uint32_t>(WordAt(bytes, offset)) << 16) |
                           WordAt(bytes, offset + 2);
     const record::Minutia m = record::UnpackMinutia(word);
+    side.word[i] = word;
     side.x[i] = m.x;
     side.y[i] = m.y;
     side.direction[i] = m.direction;
@@ -235,6 +236,27 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
     turned[i] = d;
   }
   return inside;
+}
+
+void PairedSumsPlain(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                     const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                     int64_t (&sums)[2]) {
+  int64_t T = 0, N = 0;
+  for (int k = 0; k < pairs; ++k) {
+    const int p = pair_p[k], q = pair_q[k];
+    const int ia = oa.index[p], ib = ob.index[q];
+    const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
+    const int weight = 2 * low + 5 + (A.type[ia] == B.type[ib] ? 10 : 0);
+    const int e = std::abs(A.x[ia] - ob.x[q]) + std::abs(A.y[ia] - ob.y[q]) +
+                  CircularDifference(A.direction[ia], ob.direction[q]);
+    T += weight - e;
+    const int64_t dp = int64_t{A.x[ia] - ox} * (A.x[ia] - ox) + int64_t{A.y[ia] - oy} * (A.y[ia] - oy);
+    const int64_t dq = int64_t{ob.x[q] - ox} * (ob.x[q] - ox) + int64_t{ob.y[q] - oy} * (ob.y[q] - oy);
+    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
+    if ((dp < dq ? dp : dq) <= 4 * 2025 + 3) N += weight - e;
+  }
+  sums[0] = T;
+  sums[1] = N;
 }
 
 void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
@@ -502,22 +524,12 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
 }
 
 // T and N: the weights of the pairs less their errors; N only of pairs near the reference.
-void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T, int64_t& N) {
-  T = N = 0;
-  for (int k = 0; k < w.pairs; ++k) {
-    const int p = w.pair_p[k], q = w.pair_q[k];
-    const int ia = w.oa.index[p], ib = w.ob.index[q];
-    const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
-    const int weight = 2 * low + 5 + (10 & -(A.type[ia] == B.type[ib]));  // no branch
-    const int e = std::abs(A.x[ia] - w.ob.x[q]) + std::abs(A.y[ia] - w.ob.y[q]) +
-                  CircularDifference(A.direction[ia], w.ob.direction[q]);
-    T += weight - e;
-    const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
-    const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
-    const int near = (dp < dq ? dp : dq) <= 4 * 2025 + 3;
-    N += (weight - e) & -near;  // no branch: near follows the data
-  }
+void PairedSums(const Kernels& kernels, const Side& A, const Side& B, const RotationWork& w,
+                int64_t& T, int64_t& N) {
+  int64_t sums[2];
+  kernels.paired_sums(A, B, w.oa, w.ob, w.pair_p, w.pair_q, w.pairs, w.max, w.may, sums);
+  T = sums[0];
+  N = sums[1];
 }
 
 // What the cores take off T and N: the distance of the nearest core pair past its
@@ -571,7 +583,7 @@ int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, i
   if (w.pairs == 0) return 0;
 
   int64_t T, N, U, UN;
-  PairedSums(A, B, w, T, N);
+  PairedSums(kernels, A, B, w, T, N);
   const int penalty = CorePenalty(A, B, w);
   T -= penalty;
   N -= penalty;

@@ -170,6 +170,7 @@ struct Side {
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
   int reliability[kMaxMinutiae];
+  uint32_t word[kMaxMinutiae];  // each minutia's packed word as the record holds it
   int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
   int unpaired_weight[kPaddedMinutiae];  // zero past n
@@ -355,6 +356,10 @@ struct Kernels {
   // FindOverlapPlain's set, reading and writing in whole groups of eight.
   void (*find_overlap)(const Side& from, int skip, const Transform& t,
                        const uint32_t* inside_rows, OverlapSet& out);
+  // PairedSumsPlain's sums.
+  void (*paired_sums)(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                      const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                      int64_t (&sums)[2]);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -376,6 +381,16 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
 // and unpaired weight. Fills kept, count and the first count entries of each field.
 void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
                       OverlapSet& out);
+
+// T (sums[0]) and N (sums[1]) of pairs 0..pairs-1, entry pair_p[k] of oa (A carried into
+// B's print) with entry pair_q[k] of ob (B carried into A's): each pair's weight (twice
+// the lower reliability, 5, and 10 more for equal types) less its error (the distances
+// of x and y and the circular difference of the directions, A's as they are and B's
+// turned), and in N only the pairs of which either point lies within 90 of (ox, oy), A's
+// reference point, after rounding the squared distance down to a multiple of 4.
+void PairedSumsPlain(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                     const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                     int64_t (&sums)[2]);
 
 // The weights of the minutiae 0..n-1 not paired (no bit in paired; sums[0]), and of those among them within
 // 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The

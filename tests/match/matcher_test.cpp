@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -440,6 +441,49 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
           ASSERT_EQ(fields[1][f][k], fields[0][f][k]) << round << " " << k;
         }
       }
+    }
+  }
+}
+
+// The sums of the pairs of every built form against the plain ones: the sides of records
+// of random bytes (direction fields above 359, every reliability and type), random
+// overlaps and pairings, reference points among A's minutiae.
+TEST(Kernels, PairedSumsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  std::mt19937 rng(1918);
+  const auto sides = std::make_unique<Side[]>(2);
+  const auto sets = std::make_unique<OverlapSet[]>(2);
+  for (int round = 0; round < 3000; ++round) {
+    for (int s = 0; s < 2; ++s) {
+      Bytes r{};
+      for (auto& b : r) b = static_cast<uint8_t>(rng());
+      r[0] = 3;
+      r[3] = static_cast<uint8_t>(1 + rng() % kMaxMinutiae);
+      ReadSide(r.data(), sides[s]);
+      OverlapSet& o = sets[s];
+      o.count = 1 + static_cast<int>(rng() % kMaxMinutiae);
+      for (int k = 0; k < o.count; ++k) {
+        o.index[k] = static_cast<int>(rng() % sides[s].n);
+        o.x[k] = static_cast<int>(rng() % 256);
+        o.y[k] = static_cast<int>(rng() % 288);
+        o.direction[k] = static_cast<int>(rng() % 360);
+      }
+    }
+    int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];
+    const int pairs = 1 + static_cast<int>(rng() % std::min(sets[0].count, sets[1].count));
+    for (int k = 0; k < pairs; ++k) {
+      pair_p[k] = static_cast<int>(rng() % sets[0].count);
+      pair_q[k] = static_cast<int>(rng() % sets[1].count);
+    }
+    const int a = static_cast<int>(rng() % sides[0].n);
+    int64_t plain[2], sums[2];
+    PairedSumsPlain(sides[0], sides[1], sets[0], sets[1], pair_p, pair_q, pairs, sides[0].x[a],
+                    sides[0].y[a], plain);
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      form->paired_sums(sides[0], sides[1], sets[0], sets[1], pair_p, pair_q, pairs,
+                        sides[0].x[a], sides[0].y[a], sums);
+      ASSERT_EQ(sums[0], plain[0]) << round;
+      ASSERT_EQ(sums[1], plain[1]) << round;
     }
   }
 }
