@@ -52,6 +52,20 @@ int DegreeIndex(int degree) {
   return i < 0 ? i + 360 : i;
 }
 
+// MakeTransform with the tables at hand, for an angle within -359..359.
+Transform TransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int angle) {
+  Transform t;
+  t.cx = cx;
+  t.cy = cy;
+  t.tx = tx;
+  t.ty = ty;
+  t.angle = angle;
+  const int index = angle < 0 ? angle + 360 : angle;
+  t.c = tables.cosine[index];
+  t.s = tables.sine[index];
+  return t;
+}
+
 
 // The one heap allocation of a core call.
 struct WorkArea {
@@ -429,6 +443,7 @@ struct PolarAroundA {
 
 // What the stages of one rotation candidate hand on to each other.
 struct RotationWork {
+  const Tables* tables = nullptr;  // the sines and cosines
   int max = 0, may = 0;  // reference minutia a of A
   int mbx = 0, mby = 0;  // reference minutia b of B
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
@@ -445,8 +460,10 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
                   int psi, RotationWork& w) {
   w.max = A.x[a], w.may = A.y[a];
   w.mbx = B.x[b], w.mby = B.y[b];
-  const Transform forward = MakeTransform(w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
-  const Transform backward = MakeTransform(w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
+  // Rotations lie within -179..180.
+  const Tables& tables = *w.tables;
+  const Transform forward = TransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
+  const Transform backward = TransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
   FindOverlap(kernels, A, a, forward, B, w.oa);
   if (w.oa.count < 3) return false;
   w.cores_a = CoresInFrame(A, forward);
@@ -699,6 +716,7 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
   SetAlignmentNone(alignment);
   int best_candidate = 0;
   RotationWork w;
+  w.tables = &FixedTables();
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
@@ -827,16 +845,8 @@ int NormaliseRotation(int angle) {
 }
 
 Transform MakeTransform(int cx, int cy, int tx, int ty, int angle) {
-  Transform t;
-  t.cx = cx;
-  t.cy = cy;
-  t.tx = tx;
-  t.ty = ty;
+  Transform t = TransformOf(FixedTables(), cx, cy, tx, ty, DegreeIndex(angle));
   t.angle = angle;
-  const Tables& tables = FixedTables();
-  const int index = DegreeIndex(angle);
-  t.c = tables.cosine[index];
-  t.s = tables.sine[index];
   return t;
 }
 
