@@ -10,6 +10,8 @@
 namespace vantrel::match::detail {
 
 #if defined(VANTREL_AVX2_FORMS)
+#include <immintrin.h>
+
 namespace avx2 {
 #define VANTREL_KERNEL VANTREL_AVX2_TARGET
 #define VANTREL_WIDE_FORM 1
