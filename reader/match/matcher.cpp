@@ -274,7 +274,7 @@ void PairedSumsPlain(const Side& A, const Side& B, const OverlapSet& oa, const O
 }
 
 void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
-                      OverlapSet& out) {
+                      const MoreKeptFields* more, OverlapSet& out) {
   int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
   TransformPositionsPlain(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
                           px, py);
@@ -283,6 +283,8 @@ void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint
   out.kept = kept;
   out.count = PackKeptPlain(kept, from.n, {px, py, turned, from.unpaired_weight},
                             {out.x, out.y, out.direction, out.weight}, out.index);
+  int index[kPaddedMinutiae];
+  if (more) PackKeptPlain(kept, from.n, more->from, more->to, index);
 }
 
 namespace {
@@ -384,8 +386,8 @@ struct CorePoints {
 };
 
 void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Transform& t,
-                 const Side& into, OverlapSet& out) {
-  kernels.find_overlap(from, skip, t, into.inside_rows, out);
+                 const Side& into, const MoreKeptFields* more, OverlapSet& out) {
+  kernels.find_overlap(from, skip, t, into.inside_rows, more, out);
   // The kernels read whole groups of eight: the rest of the last one is defined (eight
   // zeros of fixed length, not a loop whose length follows the count).
   std::memset(out.x + out.count, 0, 8 * sizeof out.x[0]);
@@ -455,19 +457,24 @@ struct RotationWork {
 };
 
 // The two overlaps of a rotation; false when either holds fewer than 3 minutiae or
-// neither side has a quarter of its minutiae in the overlap.
+// neither side has a quarter of its minutiae in the overlap. The fields of the A entries
+// that the pairing reads are packed with A's overlap.
 bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
-                  int psi, RotationWork& w) {
+                  int psi, const PolarAroundA& polar_a, RotationWork& w) {
   w.max = A.x[a], w.may = A.y[a];
   w.mbx = B.x[b], w.mby = B.y[b];
   // Rotations lie within -179..180.
   const Tables& tables = *w.tables;
   const Transform forward = TransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
   const Transform backward = TransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
-  FindOverlap(kernels, A, a, forward, B, w.oa);
+  PairingLists& lists = w.lists;
+  const MoreKeptFields pairing_fields = {
+      {polar_a.direction, polar_a.distance, A.direction, A.type},
+      {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}};
+  FindOverlap(kernels, A, a, forward, B, &pairing_fields, w.oa);
   if (w.oa.count < 3) return false;
   w.cores_a = CoresInFrame(A, forward);
-  FindOverlap(kernels, B, b, backward, A, w.ob);
+  FindOverlap(kernels, B, b, backward, A, nullptr, w.ob);
   if (w.ob.count < 3) return false;
   w.cores_b = CoresInFrame(B, backward);
   return A.n <= 4 * w.oa.count || B.n <= 4 * w.ob.count;
@@ -475,16 +482,12 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
 
 // Polar lists around A's reference point, both in A's frame, with what the pairing
 // reads of each entry.
-void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
-                       const PolarAroundA& polar_a, RotationWork& w) {
+void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   PairingLists& lists = w.lists;
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
   lists.nb = nb;
-  // The fields of the A entries, in the order of the overlap.
-  int positions[kPaddedMinutiae];
-  kernels.pack_kept(w.oa.kept, A.n, {polar_a.direction, polar_a.distance, A.direction, A.type},
-                    {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}, positions);
+  // The fields of the A entries are in the order of the overlap already.
   for (int* field : {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type})
     std::memset(field + na, 0, 4 * sizeof field[0]);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
@@ -594,8 +597,8 @@ int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, i
                   int psi, const PolarAroundA& polar_a, RotationWork& w) {
   w.pairs = 0;
   w.paired_a = w.paired_b = 0;
-  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return 0;
-  BuildPairingLists(kernels, A, B, polar_a, w);
+  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, polar_a, w)) return 0;
+  BuildPairingLists(kernels, B, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
   if (w.pairs == 0) return 0;
 

@@ -327,6 +327,13 @@ struct OverlapSet {
   int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
 };
 
+// More fields of the minutiae of an overlap, packed with it: from[f][i] to to[f][k] for the
+// k-th minutia i kept.
+struct MoreKeptFields {
+  const int* from[kKeptFields];
+  int* to[kKeptFields];
+};
+
 // Every kernel in one form; the table of the form this processor runs is chosen once.
 struct Kernels {
   // Descriptors of every minutia of a side: neighbours within the radius.
@@ -353,9 +360,10 @@ struct Kernels {
   // PackKeptPlain's entries, reading and writing in whole groups of eight.
   int (*pack_kept)(uint64_t kept, int n, const int* const (&from)[kKeptFields],
                    int* const (&to)[kKeptFields], int* index);
-  // FindOverlapPlain's set, reading and writing in whole groups of eight.
+  // FindOverlapPlain's set, reading and writing in whole groups of eight (the more
+  // fields too).
   void (*find_overlap)(const Side& from, int skip, const Transform& t,
-                       const uint32_t* inside_rows, OverlapSet& out);
+                       const uint32_t* inside_rows, const MoreKeptFields* more, OverlapSet& out);
   // PairedSumsPlain's sums.
   void (*paired_sums)(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
                       const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
@@ -378,9 +386,10 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
 
 // The minutiae of from other than skip that t carries inside the print of inside_rows
 // (LandingPlain of TransformPositionsPlain), packed by PackKeptPlain: x, y, turned direction
-// and unpaired weight. Fills kept, count and the first count entries of each field.
+// and unpaired weight. Fills kept, count and the first count entries of each field, and
+// of the more fields when more is not null.
 void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
-                      OverlapSet& out);
+                      const MoreKeptFields* more, OverlapSet& out);
 
 // T (sums[0]) and N (sums[1]) of pairs 0..pairs-1, entry pair_p[k] of oa (A carried into
 // B's print) with entry pair_q[k] of ob (B carried into A's): each pair's weight (twice

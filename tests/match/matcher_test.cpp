@@ -401,14 +401,20 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
     std::memcpy(side->unpaired_weight, weights, sizeof weights);
     const Transform t = MakeTransform(coordinate(rng), coordinate(rng), ox - 300, oy - 300, angle);
     const int skip = static_cast<int>(rng() % n);
-    FindOverlapPlain(*side, skip, t, rows, sets[0]);
+    int more_fields[2][kKeptFields][kPaddedMinutiae];
+    const auto more = [&](int s) {
+      return MoreKeptFields{{px, directions, py, weights},
+                            {more_fields[s][0], more_fields[s][1], more_fields[s][2], more_fields[s][3]}};
+    };
+    const MoreKeptFields plain_more = more(0), form_more = more(1);
+    FindOverlapPlain(*side, skip, t, rows, &plain_more, sets[0]);
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
       for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
       form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
       ASSERT_EQ(sums[0], plain_sums[0]) << round;
       ASSERT_EQ(sums[1], plain_sums[1]) << round;
-      form->find_overlap(*side, skip, t, rows, sets[1]);
+      form->find_overlap(*side, skip, t, rows, round % 2 ? &form_more : nullptr, sets[1]);
       ASSERT_EQ(sets[1].kept, sets[0].kept) << round;
       ASSERT_EQ(sets[1].count, sets[0].count) << round;
       for (int k = 0; k < sets[0].count; ++k) {
@@ -418,6 +424,8 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
         ASSERT_EQ(sets[1].y[k], sets[0].y[k]) << round << " " << i;
         ASSERT_EQ(sets[1].direction[k], sets[0].direction[k]) << round << " " << i;
         ASSERT_EQ(sets[1].weight[k], weights[i]) << round << " " << i;
+        for (int f = 0; round % 2 && f < kKeptFields; ++f)
+          ASSERT_EQ(more_fields[1][f][k], more_fields[0][f][k]) << round << " " << i;
       }
       // The landing mask, and every mask of a few random bits or all of them, packed.
       const uint64_t below_n = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
