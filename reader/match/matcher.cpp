@@ -498,25 +498,30 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   // scan of the whole list: lowest cost, and among equal costs the first in PB order. The
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
-  int* first = lists.first;
-  // Entries per bucket, and first[k] the sum of those before bucket k, four buckets at a
-  // time (two shifted adds give the sums within a group, the carry those before it):
-  // integer sums, in any order the same. Buckets 45..47 are empty, so first[45] is nb.
+  uint8_t* first = lists.first;
+  // Entries per bucket, and first[k] the sum of those before bucket k, sixteen buckets at
+  // a time (four shifted adds give the sums within a group, the carry those before it):
+  // integer sums, in any order the same, and all within a byte (at most 50). Buckets
+  // 45..47 are empty, so first[45] is nb.
   static_assert(kBuckets + kWrappedBuckets == 48);
-  int counts[kBuckets + kWrappedBuckets] = {};
+  uint8_t counts[kBuckets + kWrappedBuckets] = {};
   for (int i = 0; i < nb; ++i) ++counts[pb_dir[i] >> kBucketShift];
-  const Ints4 none = {};
-  Ints4 carry = {};
-  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 4) {
-    Ints4 v;
+  using Bytes16 = uint8_t __attribute__((vector_size(16)));
+  const Bytes16 none = {};
+  Bytes16 carry = {};
+  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 16) {
+    Bytes16 v;
     std::memcpy(&v, counts + k, sizeof v);
-    v += __builtin_shufflevector(v, none, 4, 0, 1, 2);
-    v += __builtin_shufflevector(v, none, 4, 4, 0, 1);
-    const Ints4 before = __builtin_shufflevector(v, none, 4, 0, 1, 2) + carry;
+    v += __builtin_shufflevector(v, none, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
+    v += __builtin_shufflevector(v, none, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
+    v += __builtin_shufflevector(v, none, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
+    v += __builtin_shufflevector(v, none, 16, 16, 16, 16, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7);
+    const Bytes16 before =
+        __builtin_shufflevector(v, none, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14) + carry;
     std::memcpy(first + k, &before, sizeof before);
-    carry += __builtin_shufflevector(v, v, 3, 3, 3, 3);
+    carry += __builtin_shufflevector(v, v, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15);
   }
-  int next[kBuckets];
+  uint8_t next[kBuckets];
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
     const int k = next[pb_dir[i] >> kBucketShift]++;
@@ -536,7 +541,8 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
     lists.s_key[0][nb + k] = lists.s_key[0][k];
     lists.s_key[1][nb + k] = lists.s_key[1][k];
   }
-  for (int j = 1; j <= kWrappedBuckets; ++j) first[kBuckets + j] = nb + first[j];
+  for (int j = 1; j <= kWrappedBuckets; ++j)
+    first[kBuckets + j] = static_cast<uint8_t>(nb + first[j]);  // at most 100
   for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
     lists.s_dir[k] = lists.s_tdir[k] = lists.s_key[0][k] = lists.s_key[1][k] = 0;
     lists.s_dist[k] = kPaddingDistance;

@@ -281,7 +281,7 @@ struct PairingLists {
   int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
   int16_t s_key[2][kPairingSlots];  // s_key[t][k]: 64 * (t != type ? 5 : 0) + q
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
-  int first[kBuckets + kWrappedBuckets + 1];
+  uint8_t first[kBuckets + kWrappedBuckets + 1];
 };
 
 // ---- The hot kernels ----
