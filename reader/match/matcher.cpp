@@ -181,7 +181,8 @@ int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, i
   int pairs = 0;
   paired_a = paired_b = 0;
   for (int p = 0; p < l.na; ++p) {
-    const int p_dir = l.pa_dir[p], p_dist = l.pa_dist[p], p_odir = l.pa_odir[p];
+    const int p_dir = l.pa_dir_dist[p] & 0xFFFF, p_dist = l.pa_dir_dist[p] >> 16;
+    const int p_odir = l.pa_odir_type[p] & 0xFFFF, p_type = l.pa_odir_type[p] >> 16;
     int best_q = -1, best_cost = 0;
     for (int k = 0; k < l.nb; ++k) {
       const int dr = CircularDifference(p_dir, l.s_dir[k]);
@@ -191,7 +192,7 @@ int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, i
       const int dd_limit = 7 + sum / 64;
       const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
       if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
-      const int key = l.s_key[l.pa_type[p]][k];  // the type's cost and q
+      const int key = l.s_key[p_type][k];  // the type's cost and q
       const int cost = dd + dr + dt + (key >> 6);
       const int q = key & 63;
       if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
@@ -283,8 +284,8 @@ void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint
   out.kept = kept;
   out.count = PackKeptPlain(kept, from.n, {px, py, turned, from.unpaired_weight},
                             {out.x, out.y, out.direction, out.weight}, out.index);
-  int index[kPaddedMinutiae];
-  if (more) PackKeptPlain(kept, from.n, more->from, more->to, index);
+  for (int k = 0; more && k < out.count; ++k)
+    for (int f = 0; f < more->fields; ++f) more->to[f][k] = more->from[f][out.index[k]];
 }
 
 namespace {
@@ -437,15 +438,19 @@ int LoneCorePenalty(const CorePoints& cores, const Side& other, int penalty) {
 }
 
 // Polar direction and distance of every A minutia around the reference a: the same
-// for the three rotations of a slot, so they are worked out once per slot.
+// for the three rotations of a slot, so they are worked out once per slot. Both fit 16
+// bits (0..359 and 0..256), and the pairing reads them as direction | distance << 16.
 struct PolarAroundA {
   int direction[kPaddedMinutiae];
   int distance[kPaddedMinutiae];
+  int direction_distance[kPaddedMinutiae];
 };
 
 // What the stages of one rotation candidate hand on to each other.
 struct RotationWork {
   const Tables* tables = nullptr;  // the sines and cosines
+  // A's direction fields (0..511) | types << 16, for the pairing.
+  int direction_type[kPaddedMinutiae];
   int max = 0, may = 0;  // reference minutia a of A
   int mbx = 0, mby = 0;  // reference minutia b of B
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
@@ -468,9 +473,8 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
   const Transform forward = TransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
   const Transform backward = TransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
   PairingLists& lists = w.lists;
-  const MoreKeptFields pairing_fields = {
-      {polar_a.direction, polar_a.distance, A.direction, A.type},
-      {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}};
+  const MoreKeptFields pairing_fields = {2, {polar_a.direction_distance, w.direction_type},
+                                         {lists.pa_dir_dist, lists.pa_odir_type}};
   FindOverlap(kernels, A, a, forward, B, &pairing_fields, w.oa);
   if (w.oa.count < 3) return false;
   w.cores_a = CoresInFrame(A, forward);
@@ -488,8 +492,8 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   lists.na = na;
   lists.nb = nb;
   // The fields of the A entries are in the order of the overlap already.
-  for (int* field : {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type})
-    std::memset(field + na, 0, 4 * sizeof field[0]);
+  std::memset(lists.pa_dir_dist + na, 0, 4 * sizeof lists.pa_dir_dist[0]);
+  std::memset(lists.pa_odir_type + na, 0, 4 * sizeof lists.pa_odir_type[0]);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
   kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
@@ -726,6 +730,7 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
   int best_candidate = 0;
   RotationWork w;
   w.tables = &FixedTables();
+  for (int i = 0; i < kPaddedMinutiae; ++i) w.direction_type[i] = A.direction[i] | A.type[i] << 16;
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
@@ -733,6 +738,8 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
     PolarAroundA polar_a;
     kernels.polar_around(A.x, A.y, A.n, A.x[slot.a], A.y[slot.a], polar_a.direction,
                          polar_a.distance);
+    for (int i = 0; i < kPaddedMinutiae; ++i)
+      polar_a.direction_distance[i] = polar_a.direction[i] | polar_a.distance[i] << 16;
     for (int k = 0; k < kRotations; ++k) {
       const int phi = NormaliseRotation(theta0 - 2 + 2 * k);
       const int psi = NormaliseRotation(-phi);

@@ -275,9 +275,9 @@ inline constexpr PairingWindows kPairingWindows = BuildPairingWindows();
 constexpr int kTypeCost = 5;
 struct PairingLists {
   int na, nb;
-  // Written in whole groups of eight; entries na .. na + 3 are zero in every field.
-  int pa_dir[kPaddedMinutiae], pa_dist[kPaddedMinutiae], pa_odir[kPaddedMinutiae],
-      pa_type[kPaddedMinutiae];
+  // Two fields of 16 bits in each int: polar direction | distance << 16, and direction
+  // field | type << 16. Written in whole groups of eight; entries na .. na + 3 are zero.
+  int pa_dir_dist[kPaddedMinutiae], pa_odir_type[kPaddedMinutiae];
   int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
   int16_t s_key[2][kPairingSlots];  // s_key[t][k]: 64 * (t != type ? 5 : 0) + q
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
@@ -328,8 +328,9 @@ struct OverlapSet {
 };
 
 // More fields of the minutiae of an overlap, packed with it: from[f][i] to to[f][k] for the
-// k-th minutia i kept.
+// k-th minutia i kept, f below fields.
 struct MoreKeptFields {
+  int fields;
   const int* from[kKeptFields];
   int* to[kKeptFields];
 };
