@@ -192,7 +192,7 @@ int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, i
       const int dd_limit = 7 + sum / 64;
       const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
       if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
-      const int key = l.s_key[p_type][k];  // the type's cost and q
+      const int key = l.s_key[k] ^ (p_type ? kTypeKey : 0);  // the type's cost and q
       const int cost = dd + dr + dt + (key >> 6);
       const int q = key & 63;
       if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
@@ -529,12 +529,10 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
     const int k = next[pb_dir[i] >> kBucketShift]++;
-    const int type_cost = 64 * kTypeCost * B.type[w.ob.index[i]];  // types are 0 or 1
     lists.s_dir[k] = static_cast<int16_t>(pb_dir[i]);
     lists.s_dist[k] = static_cast<int16_t>(pb_dist[i]);
     lists.s_tdir[k] = static_cast<int16_t>(w.ob.direction[i]);
-    lists.s_key[0][k] = static_cast<int16_t>(i + type_cost);
-    lists.s_key[1][k] = static_cast<int16_t>(i + 64 * kTypeCost - type_cost);
+    lists.s_key[k] = static_cast<int16_t>(i + kTypeKey * B.type[w.ob.index[i]]);  // type 0 or 1
   }
   // Buckets 45..47 repeat buckets 0..2 after the end.
   const int wrapped = first[kWrappedBuckets];
@@ -542,13 +540,12 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
     lists.s_dir[nb + k] = lists.s_dir[k];
     lists.s_dist[nb + k] = lists.s_dist[k];
     lists.s_tdir[nb + k] = lists.s_tdir[k];
-    lists.s_key[0][nb + k] = lists.s_key[0][k];
-    lists.s_key[1][nb + k] = lists.s_key[1][k];
+    lists.s_key[nb + k] = lists.s_key[k];
   }
   for (int j = 1; j <= kWrappedBuckets; ++j)
     first[kBuckets + j] = static_cast<uint8_t>(nb + first[j]);  // at most 100
   for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
-    lists.s_dir[k] = lists.s_tdir[k] = lists.s_key[0][k] = lists.s_key[1][k] = 0;
+    lists.s_dir[k] = lists.s_tdir[k] = lists.s_key[k] = 0;
     lists.s_dist[k] = kPaddingDistance;
   }
 }

@@ -270,16 +270,18 @@ inline constexpr PairingWindows kPairingWindows = BuildPairingWindows();
 // The B fields fit 16 bits: polar directions lie within 0..359, distances within 0..256
 // (4096 for the padding), turned directions within 0..359 (a direction field of 0..511
 // less a rotation of -179..180 is brought into 0..359 by one step of 360 either way).
-// Entry k's type and position go into one key per type t of an A entry: 64 times the
-// type's share of the cost (5 when the types differ) plus q, below 64.
+// Entry k's type and position go into one key: q (below 64) plus 64 times the cost of its
+// type against an A entry of type 0 (5 for type 1). Against an A entry of type 1 that
+// share flips, which is the key with the bits of kTypeKey flipped (they lie clear of q's).
 constexpr int kTypeCost = 5;
+constexpr int kTypeKey = 64 * kTypeCost;  // 0b101000000
 struct PairingLists {
   int na, nb;
   // Two fields of 16 bits in each int: polar direction | distance << 16, and direction
   // field | type << 16. Written in whole groups of eight; entries na .. na + 3 are zero.
   int pa_dir_dist[kPaddedMinutiae], pa_odir_type[kPaddedMinutiae];
   int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
-  int16_t s_key[2][kPairingSlots];  // s_key[t][k]: 64 * (t != type ? 5 : 0) + q
+  int16_t s_key[kPairingSlots];
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
   uint8_t first[kBuckets + kWrappedBuckets + 1];
 };
