@@ -52,6 +52,20 @@ int DegreeIndex(int degree) {
   return i < 0 ? i + 360 : i;
 }
 
+// MakeTransform with the tables at hand, for an angle within -359..359.
+Transform TransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int angle) {
+  Transform t;
+  t.cx = cx;
+  t.cy = cy;
+  t.tx = tx;
+  t.ty = ty;
+  t.angle = angle;
+  const int index = angle < 0 ? angle + 360 : angle;
+  t.c = tables.cosine[index];
+  t.s = tables.sine[index];
+  return t;
+}
+
 
 // The one heap allocation of a core call.
 struct WorkArea {
@@ -121,6 +135,7 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     const uint32_t word = (static_cast<uint32_t>(WordAt(bytes, offset)) << 16) |
                           WordAt(bytes, offset + 2);
     const record::Minutia m = record::UnpackMinutia(word);
+    side.word[i] = word;
     side.x[i] = m.x;
     side.y[i] = m.y;
     side.direction[i] = m.direction;
@@ -161,10 +176,13 @@ void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
     if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
 }
 
-int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p, int* pair_q) {
+int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
+                int* pair_q) {
   int pairs = 0;
+  paired_a = paired_b = 0;
   for (int p = 0; p < l.na; ++p) {
-    const int p_dir = l.pa_dir[p], p_dist = l.pa_dist[p], p_odir = l.pa_odir[p];
+    const int p_dir = l.pa_dir_dist[p] & 0xFFFF, p_dist = l.pa_dir_dist[p] >> 16;
+    const int p_odir = l.pa_odir_type[p] & 0xFFFF, p_type = l.pa_odir_type[p] >> 16;
     int best_q = -1, best_cost = 0;
     for (int k = 0; k < l.nb; ++k) {
       const int dr = CircularDifference(p_dir, l.s_dir[k]);
@@ -174,15 +192,17 @@ int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p
       const int dd_limit = 7 + sum / 64;
       const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
       if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
-      const int cost = dd + dr + dt + (l.pa_type[p] != l.s_type[k] ? 5 : 0);
-      const int q = l.s_q[k];
+      const int key = l.s_key[k] ^ (p_type ? kTypeKey : 0);  // the type's cost and q
+      const int cost = dd + dr + dt + (key >> 6);
+      const int q = key & 63;
       if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
         best_q = q;
         best_cost = cost;
       }
     }
-    if (best_q < 0 || paired_b[best_q]) continue;
-    paired_a[p] = paired_b[best_q] = 1;
+    if (best_q < 0 || ((paired_b >> best_q) & 1)) continue;
+    paired_a |= uint64_t{1} << p;
+    paired_b |= uint64_t{1} << best_q;
     pair_p[pairs] = p;
     pair_q[pairs] = best_q;
     ++pairs;
@@ -190,11 +210,11 @@ int PairUpPlain(const PairingLists& l, int* paired_a, int* paired_b, int* pair_p
   return pairs;
 }
 
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, uint64_t paired, int n,
                        int ox, int oy, int (&sums)[2]) {
   sums[0] = sums[1] = 0;
   for (int i = 0; i < n; ++i) {
-    if (paired[i]) continue;
+    if ((paired >> i) & 1) continue;
     const int dx = xs[i] - ox, dy = ys[i] - oy;
     sums[0] += weights[i];
     if (dx * dx + dy * dy <= 8100) sums[1] += weights[i];
@@ -231,6 +251,41 @@ uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* insid
     turned[i] = d;
   }
   return inside;
+}
+
+void PairedSumsPlain(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                     const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                     int64_t (&sums)[2]) {
+  int64_t T = 0, N = 0;
+  for (int k = 0; k < pairs; ++k) {
+    const int p = pair_p[k], q = pair_q[k];
+    const int ia = oa.index[p], ib = ob.index[q];
+    const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
+    const int weight = 2 * low + 5 + (A.type[ia] == B.type[ib] ? 10 : 0);
+    const int e = std::abs(A.x[ia] - ob.x[q]) + std::abs(A.y[ia] - ob.y[q]) +
+                  CircularDifference(A.direction[ia], ob.direction[q]);
+    T += weight - e;
+    const int64_t dp = int64_t{A.x[ia] - ox} * (A.x[ia] - ox) + int64_t{A.y[ia] - oy} * (A.y[ia] - oy);
+    const int64_t dq = int64_t{ob.x[q] - ox} * (ob.x[q] - ox) + int64_t{ob.y[q] - oy} * (ob.y[q] - oy);
+    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
+    if ((dp < dq ? dp : dq) <= 4 * 2025 + 3) N += weight - e;
+  }
+  sums[0] = T;
+  sums[1] = N;
+}
+
+void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
+                      const MoreKeptFields* more, OverlapSet& out) {
+  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
+  TransformPositionsPlain(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
+                          px, py);
+  uint64_t kept = LandingPlain(px, py, from.n, inside_rows, from.direction, t.angle, turned);
+  kept &= ~(uint64_t{1} << skip);
+  out.kept = kept;
+  out.count = PackKeptPlain(kept, from.n, {px, py, turned, from.unpaired_weight},
+                            {out.x, out.y, out.direction, out.weight}, out.index);
+  for (int k = 0; more && k < out.count; ++k)
+    for (int f = 0; f < more->fields; ++f) more->to[f][k] = more->from[f][out.index[k]];
 }
 
 namespace {
@@ -293,39 +348,19 @@ struct Slot {
   int score = 0;
 };
 
-// The minutiae of one record that a transform carries into the other's print, in record
-// order: their indices and their transformed positions and directions.
-struct OverlapSet {
-  uint64_t kept;  // bit i: minutia i is in the set
-  int count;
-  int index[kPaddedMinutiae];  // written in groups of eight, as direction
-  // Read in groups of eight; room for eight zeros written after any count.
-  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
-  int direction[kPaddedMinutiae];
-  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
-};
-
 struct CorePoints {
   int x1 = 0, y1 = 0;  // core 1 in the other frame, 0, 0 when absent
   int x2 = 0, y2 = 0;  // core 2 in the other frame, or its raw values
 };
 
 void FindOverlap(const Kernels& kernels, const Side& from, int skip, const Transform& t,
-                 const Side& into, OverlapSet& out) {
-  int px[kPaddedMinutiae], py[kPaddedMinutiae], turned[kPaddedMinutiae];
-  kernels.transform_positions(from.x, from.y, from.n, t.cx, t.cy, t.cx + t.tx, t.cy + t.ty, t.c, t.s,
-                     px, py);
-  uint64_t kept = kernels.landing(px, py, from.n, into.inside_rows, from.direction, t.angle, turned);
-  kept &= ~(uint64_t{1} << skip);
-  out.kept = kept;
-  const int count = kernels.pack_kept(kept, from.n, {px, py, turned, from.unpaired_weight},
-                                      {out.x, out.y, out.direction, out.weight}, out.index);
-  out.count = count;
+                 const Side& into, const MoreKeptFields* more, OverlapSet& out) {
+  kernels.find_overlap(from, skip, t, into.inside_rows, more, out);
   // The kernels read whole groups of eight: the rest of the last one is defined (eight
   // zeros of fixed length, not a loop whose length follows the count).
-  std::memset(out.x + count, 0, 8 * sizeof out.x[0]);
-  std::memset(out.y + count, 0, 8 * sizeof out.y[0]);
-  std::memset(out.weight + count, 0, 8 * sizeof out.weight[0]);
+  std::memset(out.x + out.count, 0, 8 * sizeof out.x[0]);
+  std::memset(out.y + out.count, 0, 8 * sizeof out.y[0]);
+  std::memset(out.weight + out.count, 0, 8 * sizeof out.weight[0]);
 }
 
 CorePoints CoresInFrame(const Side& side, const Transform& t) {
@@ -370,36 +405,47 @@ int LoneCorePenalty(const CorePoints& cores, const Side& other, int penalty) {
 }
 
 // Polar direction and distance of every A minutia around the reference a: the same
-// for the three rotations of a slot, so they are worked out once per slot.
+// for the three rotations of a slot, so they are worked out once per slot. Both fit 16
+// bits (0..359 and 0..256), and the pairing reads them as direction | distance << 16.
 struct PolarAroundA {
   int direction[kPaddedMinutiae];
   int distance[kPaddedMinutiae];
+  int direction_distance[kPaddedMinutiae];
 };
 
 // What the stages of one rotation candidate hand on to each other.
 struct RotationWork {
+  const Tables* tables = nullptr;  // the sines and cosines
+  // A's direction fields (0..511) | types << 16, for the pairing.
+  int direction_type[kPaddedMinutiae];
   int max = 0, may = 0;  // reference minutia a of A
   int mbx = 0, mby = 0;  // reference minutia b of B
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
   CorePoints cores_a, cores_b;
   PairingLists lists;
-  int paired_a[kPaddedMinutiae], paired_b[kPaddedMinutiae];  // 0 or 1, read in groups of eight
+  uint64_t paired_a = 0, paired_b = 0;  // bit i: overlap entry i is paired
   int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];  // overlap positions of each pair
   int pairs = 0;
 };
 
 // The two overlaps of a rotation; false when either holds fewer than 3 minutiae or
-// neither side has a quarter of its minutiae in the overlap.
+// neither side has a quarter of its minutiae in the overlap. The fields of the A entries
+// that the pairing reads are packed with A's overlap.
 bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
-                  int psi, RotationWork& w) {
+                  int psi, const PolarAroundA& polar_a, RotationWork& w) {
   w.max = A.x[a], w.may = A.y[a];
   w.mbx = B.x[b], w.mby = B.y[b];
-  const Transform forward = MakeTransform(w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
-  const Transform backward = MakeTransform(w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
-  FindOverlap(kernels, A, a, forward, B, w.oa);
+  // Rotations lie within -179..180.
+  const Tables& tables = *w.tables;
+  const Transform forward = TransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
+  const Transform backward = TransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
+  PairingLists& lists = w.lists;
+  const MoreKeptFields pairing_fields = {2, {polar_a.direction_distance, w.direction_type},
+                                         {lists.pa_dir_dist, lists.pa_odir_type}};
+  FindOverlap(kernels, A, a, forward, B, &pairing_fields, w.oa);
   if (w.oa.count < 3) return false;
   w.cores_a = CoresInFrame(A, forward);
-  FindOverlap(kernels, B, b, backward, A, w.ob);
+  FindOverlap(kernels, B, b, backward, A, nullptr, w.ob);
   if (w.ob.count < 3) return false;
   w.cores_b = CoresInFrame(B, backward);
   return A.n <= 4 * w.oa.count || B.n <= 4 * w.ob.count;
@@ -407,16 +453,14 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
 
 // Polar lists around A's reference point, both in A's frame, with what the pairing
 // reads of each entry.
-void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
-                       const PolarAroundA& polar_a, RotationWork& w) {
+void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   PairingLists& lists = w.lists;
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
   lists.nb = nb;
-  // The fields of the A entries, in the order of the overlap.
-  int positions[kPaddedMinutiae];
-  kernels.pack_kept(w.oa.kept, A.n, {polar_a.direction, polar_a.distance, A.direction, A.type},
-                    {lists.pa_dir, lists.pa_dist, lists.pa_odir, lists.pa_type}, positions);
+  // The fields of the A entries are in the order of the overlap already.
+  std::memset(lists.pa_dir_dist + na, 0, 4 * sizeof lists.pa_dir_dist[0]);
+  std::memset(lists.pa_odir_type + na, 0, 4 * sizeof lists.pa_odir_type[0]);
   int pb_dir[kPaddedMinutiae], pb_dist[kPaddedMinutiae];
   kernels.polar_around(w.ob.x, w.ob.y, nb, w.max, w.may, pb_dir, pb_dist);
 
@@ -425,67 +469,61 @@ void BuildPairingLists(const Kernels& kernels, const Side& A, const Side& B,
   // scan of the whole list: lowest cost, and among equal costs the first in PB order. The
   // fields of the entries are copied into sorted order, so that the scan reads
   // neighbouring memory.
-  int* first = lists.first;
-  // Entries per bucket, and first[k] the sum of those before bucket k, four buckets at a
-  // time (two shifted adds give the sums within a group, the carry those before it):
-  // integer sums, in any order the same. Buckets 45..47 are empty, so first[45] is nb.
+  uint8_t* first = lists.first;
+  // Entries per bucket, and first[k] the sum of those before bucket k, sixteen buckets at
+  // a time (four shifted adds give the sums within a group, the carry those before it):
+  // integer sums, in any order the same, and all within a byte (at most 50). Buckets
+  // 45..47 are empty, so first[45] is nb.
   static_assert(kBuckets + kWrappedBuckets == 48);
-  int counts[kBuckets + kWrappedBuckets] = {};
+  uint8_t counts[kBuckets + kWrappedBuckets] = {};
   for (int i = 0; i < nb; ++i) ++counts[pb_dir[i] >> kBucketShift];
-  const Ints4 none = {};
-  Ints4 carry = {};
-  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 4) {
-    Ints4 v;
+  using Bytes16 = uint8_t __attribute__((vector_size(16)));
+  const Bytes16 none = {};
+  Bytes16 carry = {};
+  for (int k = 0; k < kBuckets + kWrappedBuckets; k += 16) {
+    Bytes16 v;
     std::memcpy(&v, counts + k, sizeof v);
-    v += __builtin_shufflevector(v, none, 4, 0, 1, 2);
-    v += __builtin_shufflevector(v, none, 4, 4, 0, 1);
-    const Ints4 before = __builtin_shufflevector(v, none, 4, 0, 1, 2) + carry;
+    v += __builtin_shufflevector(v, none, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
+    v += __builtin_shufflevector(v, none, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
+    v += __builtin_shufflevector(v, none, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
+    v += __builtin_shufflevector(v, none, 16, 16, 16, 16, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7);
+    const Bytes16 before =
+        __builtin_shufflevector(v, none, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14) + carry;
     std::memcpy(first + k, &before, sizeof before);
-    carry += __builtin_shufflevector(v, v, 3, 3, 3, 3);
+    carry += __builtin_shufflevector(v, v, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15);
   }
-  int next[kBuckets];
+  uint8_t next[kBuckets];
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
     const int k = next[pb_dir[i] >> kBucketShift]++;
-    lists.s_q[k] = i;
-    lists.s_dir[k] = pb_dir[i];
-    lists.s_dist[k] = pb_dist[i];
-    lists.s_tdir[k] = w.ob.direction[i];
-    lists.s_type[k] = B.type[w.ob.index[i]];
+    lists.s_dir[k] = static_cast<int16_t>(pb_dir[i]);
+    lists.s_dist[k] = static_cast<int16_t>(pb_dist[i]);
+    lists.s_tdir[k] = static_cast<int16_t>(w.ob.direction[i]);
+    lists.s_key[k] = static_cast<int16_t>(i + kTypeKey * B.type[w.ob.index[i]]);  // type 0 or 1
   }
   // Buckets 45..47 repeat buckets 0..2 after the end.
   const int wrapped = first[kWrappedBuckets];
   for (int k = 0; k < wrapped; ++k) {
-    lists.s_q[nb + k] = lists.s_q[k];
     lists.s_dir[nb + k] = lists.s_dir[k];
     lists.s_dist[nb + k] = lists.s_dist[k];
     lists.s_tdir[nb + k] = lists.s_tdir[k];
-    lists.s_type[nb + k] = lists.s_type[k];
+    lists.s_key[nb + k] = lists.s_key[k];
   }
-  for (int j = 1; j <= kWrappedBuckets; ++j) first[kBuckets + j] = nb + first[j];
+  for (int j = 1; j <= kWrappedBuckets; ++j)
+    first[kBuckets + j] = static_cast<uint8_t>(nb + first[j]);  // at most 100
   for (int k = nb + wrapped; k < nb + wrapped + kPairingLanes; ++k) {
-    lists.s_q[k] = lists.s_dir[k] = lists.s_tdir[k] = lists.s_type[k] = 0;
+    lists.s_dir[k] = lists.s_tdir[k] = lists.s_key[k] = 0;
     lists.s_dist[k] = kPaddingDistance;
   }
 }
 
 // T and N: the weights of the pairs less their errors; N only of pairs near the reference.
-void PairedSums(const Side& A, const Side& B, const RotationWork& w, int64_t& T, int64_t& N) {
-  T = N = 0;
-  for (int k = 0; k < w.pairs; ++k) {
-    const int p = w.pair_p[k], q = w.pair_q[k];
-    const int ia = w.oa.index[p], ib = w.ob.index[q];
-    const int low = A.reliability[ia] < B.reliability[ib] ? A.reliability[ia] : B.reliability[ib];
-    const int weight = 2 * low + 5 + (10 & -(A.type[ia] == B.type[ib]));  // no branch
-    const int e = std::abs(A.x[ia] - w.ob.x[q]) + std::abs(A.y[ia] - w.ob.y[q]) +
-                  CircularDifference(A.direction[ia], w.ob.direction[q]);
-    T += weight - e;
-    const int64_t dp = SquaredDistance(A.x[ia], A.y[ia], w.max, w.may);
-    const int64_t dq = SquaredDistance(w.ob.x[q], w.ob.y[q], w.max, w.may);
-    // (d / 4 <= 2025 for the nearer d: squares are never negative, so d <= 8103.)
-    const int near = (dp < dq ? dp : dq) <= 4 * 2025 + 3;
-    N += (weight - e) & -near;  // no branch: near follows the data
-  }
+void PairedSums(const Kernels& kernels, const Side& A, const Side& B, const RotationWork& w,
+                int64_t& T, int64_t& N) {
+  int64_t sums[2];
+  kernels.paired_sums(A, B, w.oa, w.ob, w.pair_p, w.pair_q, w.pairs, w.max, w.may, sums);
+  T = sums[0];
+  N = sums[1];
 }
 
 // What the cores take off T and N: the distance of the nearest core pair past its
@@ -532,15 +570,14 @@ void UnpairedSums(const Kernels& kernels, const RotationWork& w, int64_t& U, int
 int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, int b, int phi,
                   int psi, const PolarAroundA& polar_a, RotationWork& w) {
   w.pairs = 0;
-  std::memset(w.paired_a, 0, sizeof w.paired_a);
-  std::memset(w.paired_b, 0, sizeof w.paired_b);
-  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, w)) return 0;
-  BuildPairingLists(kernels, A, B, polar_a, w);
+  w.paired_a = w.paired_b = 0;
+  if (!FindOverlaps(kernels, A, B, a, b, phi, psi, polar_a, w)) return 0;
+  BuildPairingLists(kernels, B, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
   if (w.pairs == 0) return 0;
 
   int64_t T, N, U, UN;
-  PairedSums(A, B, w, T, N);
+  PairedSums(kernels, A, B, w, T, N);
   const int penalty = CorePenalty(A, B, w);
   T -= penalty;
   N -= penalty;
@@ -657,6 +694,8 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
   SetAlignmentNone(alignment);
   int best_candidate = 0;
   RotationWork w;
+  w.tables = &FixedTables();
+  for (int i = 0; i < kPaddedMinutiae; ++i) w.direction_type[i] = A.direction[i] | A.type[i] << 16;
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
@@ -664,6 +703,8 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
     PolarAroundA polar_a;
     kernels.polar_around(A.x, A.y, A.n, A.x[slot.a], A.y[slot.a], polar_a.direction,
                          polar_a.distance);
+    for (int i = 0; i < kPaddedMinutiae; ++i)
+      polar_a.direction_distance[i] = polar_a.direction[i] | polar_a.distance[i] << 16;
     for (int k = 0; k < kRotations; ++k) {
       const int phi = NormaliseRotation(theta0 - 2 + 2 * k);
       const int psi = NormaliseRotation(-phi);
@@ -785,16 +826,8 @@ int NormaliseRotation(int angle) {
 }
 
 Transform MakeTransform(int cx, int cy, int tx, int ty, int angle) {
-  Transform t;
-  t.cx = cx;
-  t.cy = cy;
-  t.tx = tx;
-  t.ty = ty;
+  Transform t = TransformOf(FixedTables(), cx, cy, tx, ty, DegreeIndex(angle));
   t.angle = angle;
-  const Tables& tables = FixedTables();
-  const int index = DegreeIndex(angle);
-  t.c = tables.cosine[index];
-  t.s = tables.sine[index];
   return t;
 }
 

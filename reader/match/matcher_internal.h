@@ -71,7 +71,9 @@ using Unsigned4 = unsigned long long __attribute__((vector_size(32)));
 using Ints8 = int __attribute__((vector_size(32)));
 using Floats8 = float __attribute__((vector_size(32)));
 using Shorts8 = short __attribute__((vector_size(16)));
+using Shorts4 = short __attribute__((vector_size(8)));
 using Shorts16 = short __attribute__((vector_size(32)));
+using UnsignedShorts16 = unsigned short __attribute__((vector_size(32)));
 
 // ---- Decoded records and descriptors ----
 
@@ -101,6 +103,7 @@ struct Side {
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
   int reliability[kMaxMinutiae];
+  uint32_t word[kMaxMinutiae];  // each minutia's packed word as the record holds it
   int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
   int unpaired_weight[kPaddedMinutiae];  // zero past n
@@ -199,17 +202,6 @@ constexpr ScanLimits BuildScanLimits() {
 
 inline constexpr ScanLimits kScanLimits = BuildScanLimits();
 
-// RoundProduct of four products. v + 0.0 has its sign bit set exactly when v < 0 (it turns
-// -0 into +0), so each lane is truncated as v + -1.0, which is v - 1.0, when negative and
-// as v + 0.0, which truncates like v, otherwise: the same integers as RoundProduct,
-// without a comparison the compiler would do lane by lane.
-inline Ints4 RoundProducts(const Doubles4& v) {
-  const Longs4 negative = -reinterpret_cast<Longs4>(reinterpret_cast<Unsigned4>(v + 0.0) >> 63);
-  const Doubles4 minus_one = {-1.0, -1.0, -1.0, -1.0};
-  const Doubles4 adjust = reinterpret_cast<Doubles4>(negative & reinterpret_cast<Longs4>(minus_one));
-  return __builtin_convertvector(v + adjust, Ints4);
-}
-
 // The pairing of one rotation: the entries of A (p) in order and those of B (q) in
 // buckets of 8 degrees of polar direction, with the fields each test reads. The B fields
 // are in sorted order; after the nb sorted entries come copies of those of buckets 0..2
@@ -243,15 +235,23 @@ constexpr PairingWindows BuildPairingWindows() {
 
 inline constexpr PairingWindows kPairingWindows = BuildPairingWindows();
 
+// The B fields fit 16 bits: polar directions lie within 0..359, distances within 0..256
+// (4096 for the padding), turned directions within 0..359 (a direction field of 0..511
+// less a rotation of -179..180 is brought into 0..359 by one step of 360 either way).
+// Entry k's type and position go into one key: q (below 64) plus 64 times the cost of its
+// type against an A entry of type 0 (5 for type 1). Against an A entry of type 1 that
+// share flips, which is the key with the bits of kTypeKey flipped (they lie clear of q's).
+constexpr int kTypeCost = 5;
+constexpr int kTypeKey = 64 * kTypeCost;  // 0b101000000
 struct PairingLists {
   int na, nb;
-  // Written in whole groups of eight.
-  int pa_dir[kPaddedMinutiae], pa_dist[kPaddedMinutiae], pa_odir[kPaddedMinutiae],
-      pa_type[kPaddedMinutiae];
-  int s_q[kPairingSlots], s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots],
-      s_type[kPairingSlots];
+  // Two fields of 16 bits in each int: polar direction | distance << 16, and direction
+  // field | type << 16. Written in whole groups of eight; entries na .. na + 3 are zero.
+  int pa_dir_dist[kPaddedMinutiae], pa_odir_type[kPaddedMinutiae];
+  int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
+  int16_t s_key[kPairingSlots];
   // First position of bucket k or later, k = 0..47, and 48: the end of the copies.
-  int first[kBuckets + kWrappedBuckets + 1];
+  uint8_t first[kBuckets + kWrappedBuckets + 1];
 };
 
 // ---- The hot kernels ----
@@ -285,6 +285,26 @@ constexpr KeptOrders BuildKeptOrders() {
 
 inline constexpr KeptOrders kKeptOrders = BuildKeptOrders();
 
+// The minutiae of one record that a transform carries into the other's print, in record
+// order: their indices and their transformed positions and directions.
+struct OverlapSet {
+  uint64_t kept;  // bit i: minutia i is in the set
+  int count;
+  int index[kPaddedMinutiae];  // written in groups of eight, as direction
+  // Read in groups of eight; room for eight zeros written after any count.
+  int x[kPaddedMinutiae + 8], y[kPaddedMinutiae + 8];
+  int direction[kPaddedMinutiae];
+  int weight[kPaddedMinutiae + 8];  // the minutia's unpaired weight
+};
+
+// More fields of the minutiae of an overlap, packed with it: from[f][i] to to[f][k] for the
+// k-th minutia i kept, f below fields.
+struct MoreKeptFields {
+  int fields;
+  const int* from[kKeptFields];
+  int* to[kKeptFields];
+};
+
 // Every kernel in one form; the table of the form this processor runs is chosen once.
 struct Kernels {
   // Descriptors of every minutia of a side: neighbours within the radius.
@@ -294,16 +314,16 @@ struct Kernels {
   // ApplyTransform's positions of n minutiae, in whole groups of four.
   void (*transform_positions)(const int* xs, const int* ys, int n, int cx, int cy, int bx,
                               int by, double c, double s, int* px, int* py);
-  // The pairing of one rotation: marks the paired entries of A and B with 1; returns the
-  // number of pairs. pair_p and pair_q have room for na entries; those past the pairs
-  // may be written.
-  int (*pair_up)(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+  // The pairing of one rotation: sets bit i of paired_a (paired_b) for each paired entry i
+  // of A (B); returns the number of pairs. pair_p and pair_q have room for na entries;
+  // those past the pairs may be written.
+  int (*pair_up)(const PairingLists& lists, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
                  int* pair_q);
   // LandingPlain's mask and turned directions, in whole groups of eight.
   uint64_t (*landing)(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
   // UnpairedSumsPlain's sums, reading in whole groups of eight.
-  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, const int* paired,
+  void (*unpaired_sums)(const int* xs, const int* ys, const int* weights, uint64_t paired,
                         int n, int ox, int oy, int (&sums)[2]);
   // PolarAroundPlain's directions and distances, in whole groups of eight.
   void (*polar_around)(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
@@ -314,6 +334,14 @@ struct Kernels {
   // LocalSimilarityPlain's similarity of two descriptors where it reaches need; some
   // value under need where it does not.
   int (*local_similarity)(const Descriptor& da, const Descriptor& db, int need);
+  // FindOverlapPlain's set, reading and writing in whole groups of eight (the more
+  // fields too).
+  void (*find_overlap)(const Side& from, int skip, const Transform& t,
+                       const uint32_t* inside_rows, const MoreKeptFields* more, OverlapSet& out);
+  // PairedSumsPlain's sums.
+  void (*paired_sums)(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                      const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                      int64_t (&sums)[2]);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -330,10 +358,27 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
 
-// The weights of the minutiae 0..n-1 not paired (sums[0]), and of those among them within
+// The minutiae of from other than skip that t carries inside the print of inside_rows
+// (LandingPlain of TransformPositionsPlain), packed by PackKeptPlain: x, y, turned direction
+// and unpaired weight. Fills kept, count and the first count entries of each field, and
+// of the more fields when more is not null.
+void FindOverlapPlain(const Side& from, int skip, const Transform& t, const uint32_t* inside_rows,
+                      const MoreKeptFields* more, OverlapSet& out);
+
+// T (sums[0]) and N (sums[1]) of pairs 0..pairs-1, entry pair_p[k] of oa (A carried into
+// B's print) with entry pair_q[k] of ob (B carried into A's): each pair's weight (twice
+// the lower reliability, 5, and 10 more for equal types) less its error (the distances
+// of x and y and the circular difference of the directions, A's as they are and B's
+// turned), and in N only the pairs of which either point lies within 90 of (ox, oy), A's
+// reference point, after rounding the squared distance down to a multiple of 4.
+void PairedSumsPlain(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
+                     const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
+                     int64_t (&sums)[2]);
+
+// The weights of the minutiae 0..n-1 not paired (no bit in paired; sums[0]), and of those among them within
 // 90 of (ox, oy) (sums[1]). Positions lie within -2048..2047, so squares fit an int. The
 // unpaired_sums kernel reads every array in whole groups of eight (kPaddedMinutiae).
-void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, const int* paired, int n,
+void UnpairedSumsPlain(const int* xs, const int* ys, const int* weights, uint64_t paired, int n,
                        int ox, int oy, int (&sums)[2]);
 
 // ApplyTransform's positions of minutiae 0..n-1 (anchor cx, cy; anchor plus offset bx, by).
@@ -344,7 +389,7 @@ void BuildReachIndexPlain(const Side& side, ReachIndex& reach);
 // Each p in order takes its best q of all nb entries: the lowest cost, and the lowest PB
 // index among equal costs, of those that pass every test; when that q is taken already, p
 // stays unpaired.
-int PairUpPlain(const PairingLists& lists, int* paired_a, int* paired_b, int* pair_p,
+int PairUpPlain(const PairingLists& lists, uint64_t& paired_a, uint64_t& paired_b, int* pair_p,
                 int* pair_q);
 
 // Polar direction (AngleOf) and distance (nearest root of the squared length) of points

@@ -362,12 +362,15 @@ TEST(Kernels, PolarAroundOfEveryFormIsThePlainOne) {
   }
 }
 
-// Landing, unpaired sums and the packing of kept minutiae of every built form against the
-// plain ones: points on, near and far off the grid, random masks, directions up to 511,
-// every rotation, random weights and pairings.
+// Landing, unpaired sums, the packing of kept minutiae and the whole overlap of a side
+// carried by a transform, of every built form against the plain ones: points on, near and
+// far off the grid, random masks, directions up to 511, every rotation, random weights and
+// pairings.
 TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
   using namespace detail;
   std::mt19937 rng(2018);
+  const auto side = std::make_unique<Side>();
+  const auto sets = std::make_unique<OverlapSet[]>(2);
   std::uniform_int_distribution<int> coordinate(-40, 600), far(-3000, 3000);
   for (int round = 0; round < 4000; ++round) {
     const int n = 1 + round % kMaxMinutiae;
@@ -383,20 +386,47 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
     int plain_turned[kPaddedMinutiae], turned[kPaddedMinutiae];
     const uint64_t plain = LandingPlain(px, py, n, rows, directions, angle, plain_turned);
     int weights[kPaddedMinutiae] = {};
-    int paired[kPaddedMinutiae] = {};
+    uint64_t paired = 0;
     for (int i = 0; i < n; ++i) {
       weights[i] = static_cast<int>(rng() % 41);
-      paired[i] = rng() % 3 == 0;
+      paired |= uint64_t{rng() % 3 == 0} << i;
     }
     const int ox = coordinate(rng), oy = coordinate(rng);
     int plain_sums[2], sums[2];
     UnpairedSumsPlain(px, py, weights, paired, n, ox, oy, plain_sums);
+    side->n = n;
+    std::memcpy(side->x, px, sizeof px);
+    std::memcpy(side->y, py, sizeof py);
+    std::memcpy(side->direction, directions, sizeof directions);
+    std::memcpy(side->unpaired_weight, weights, sizeof weights);
+    const Transform t = MakeTransform(coordinate(rng), coordinate(rng), ox - 300, oy - 300, angle);
+    const int skip = static_cast<int>(rng() % n);
+    int more_fields[2][kKeptFields][kPaddedMinutiae];
+    const auto more = [&](int s) {
+      return MoreKeptFields{1 + round % kKeptFields, {px, directions, py, weights},
+                            {more_fields[s][0], more_fields[s][1], more_fields[s][2], more_fields[s][3]}};
+    };
+    const MoreKeptFields plain_more = more(0), form_more = more(1);
+    FindOverlapPlain(*side, skip, t, rows, &plain_more, sets[0]);
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       ASSERT_EQ(form->landing(px, py, n, rows, directions, angle, turned), plain) << round;
       for (int i = 0; i < n; ++i) ASSERT_EQ(turned[i], plain_turned[i]) << round << " " << i;
       form->unpaired_sums(px, py, weights, paired, n, ox, oy, sums);
       ASSERT_EQ(sums[0], plain_sums[0]) << round;
       ASSERT_EQ(sums[1], plain_sums[1]) << round;
+      form->find_overlap(*side, skip, t, rows, round % 2 ? &form_more : nullptr, sets[1]);
+      ASSERT_EQ(sets[1].kept, sets[0].kept) << round;
+      ASSERT_EQ(sets[1].count, sets[0].count) << round;
+      for (int k = 0; k < sets[0].count; ++k) {
+        const int i = sets[0].index[k];
+        ASSERT_EQ(sets[1].index[k], i) << round;
+        ASSERT_EQ(sets[1].x[k], sets[0].x[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].y[k], sets[0].y[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].direction[k], sets[0].direction[k]) << round << " " << i;
+        ASSERT_EQ(sets[1].weight[k], weights[i]) << round << " " << i;
+        for (int f = 0; round % 2 && f < 1 + round % kKeptFields; ++f)
+          ASSERT_EQ(more_fields[1][f][k], more_fields[0][f][k]) << round << " " << i;
+      }
       // The landing mask, and every mask of a few random bits or all of them, packed.
       const uint64_t below_n = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
       const uint64_t kept = (round % 4 == 0   ? plain
@@ -419,6 +449,49 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
           ASSERT_EQ(fields[1][f][k], fields[0][f][k]) << round << " " << k;
         }
       }
+    }
+  }
+}
+
+// The sums of the pairs of every built form against the plain ones: the sides of records
+// of random bytes (direction fields above 359, every reliability and type), random
+// overlaps and pairings, reference points among A's minutiae.
+TEST(Kernels, PairedSumsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  std::mt19937 rng(1918);
+  const auto sides = std::make_unique<Side[]>(2);
+  const auto sets = std::make_unique<OverlapSet[]>(2);
+  for (int round = 0; round < 3000; ++round) {
+    for (int s = 0; s < 2; ++s) {
+      Bytes r{};
+      for (auto& b : r) b = static_cast<uint8_t>(rng());
+      r[0] = 3;
+      r[3] = static_cast<uint8_t>(1 + rng() % kMaxMinutiae);
+      ReadSide(r.data(), sides[s]);
+      OverlapSet& o = sets[s];
+      o.count = 1 + static_cast<int>(rng() % kMaxMinutiae);
+      for (int k = 0; k < o.count; ++k) {
+        o.index[k] = static_cast<int>(rng() % sides[s].n);
+        o.x[k] = static_cast<int>(rng() % 256);
+        o.y[k] = static_cast<int>(rng() % 288);
+        o.direction[k] = static_cast<int>(rng() % 360);
+      }
+    }
+    int pair_p[kMaxMinutiae], pair_q[kMaxMinutiae];
+    const int pairs = 1 + static_cast<int>(rng() % std::min(sets[0].count, sets[1].count));
+    for (int k = 0; k < pairs; ++k) {
+      pair_p[k] = static_cast<int>(rng() % sets[0].count);
+      pair_q[k] = static_cast<int>(rng() % sets[1].count);
+    }
+    const int a = static_cast<int>(rng() % sides[0].n);
+    int64_t plain[2], sums[2];
+    PairedSumsPlain(sides[0], sides[1], sets[0], sets[1], pair_p, pair_q, pairs, sides[0].x[a],
+                    sides[0].y[a], plain);
+    for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+      form->paired_sums(sides[0], sides[1], sets[0], sets[1], pair_p, pair_q, pairs,
+                        sides[0].x[a], sides[0].y[a], sums);
+      ASSERT_EQ(sums[0], plain[0]) << round;
+      ASSERT_EQ(sums[1], plain[1]) << round;
     }
   }
 }
