@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "reader/cpu/vector_forms.h"
 #include "reader/record/angle.h"
 #include "reader/record/record.h"
 #include "reader/record/record_text.h"
@@ -23,10 +24,77 @@ namespace {
 
 // ---- Fixed tables ----
 
-// Sine and cosine come from the C library at run time, built once on first use.
+// Sine and cosine come from the C library at run time, built once on first use, with
+// their nearest floats and the angles whose products may be formed with those.
 struct Tables {
   double sine[360];
   double cosine[360];
+  float sine_single[360];
+  float cosine_single[360];
+  bool single[360];
+};
+
+#if defined(VANTREL_SSE2)
+// R() of products as RoundProduct takes it, v - 1 truncated where v < 0, v elsewhere:
+// v < 0 read off the sign bit of v + 0, which turns -0 into +0 (comparisons of these
+// vectors would be taken lane by lane with SSE2 alone).
+void RoundDoubleProducts(const Doubles4& v, Ints4& out) {
+  const Longs4 negative = -reinterpret_cast<Longs4>(reinterpret_cast<Unsigned4>(v + 0.0) >> 63);
+  const Doubles4 adjust = reinterpret_cast<Doubles4>(negative & reinterpret_cast<Longs4>(Doubles4{} - 1.0));
+  out = __builtin_convertvector(v + adjust, Ints4);
+}
+
+void RoundSingleProducts(const Floats8& v, Ints8& out) {
+  const Ints8 negative = reinterpret_cast<Ints8>(v + 0.0f) >> 31;
+  const Floats8 adjust = reinterpret_cast<Floats8>(negative & reinterpret_cast<Ints8>(Floats8{} - 1.0f));
+  out = __builtin_convertvector(v + adjust, Ints8);
+}
+#endif
+
+// Whether R() of every product of v (0 or more) with a whole offset within
+// -kMaxCoreOffset - 1..kMaxCoreOffset is the same in single precision, with the nearest
+// float to v, as in double. Eight offsets at a time in vector lanes, whose arithmetic is
+// single precision as written (scalar float code may be carried out at a higher precision
+// on some processors). Without SSE2 no value is taken.
+bool SingleProductsHold(double v) {
+#if defined(VANTREL_SSE2)
+  const Ints8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  const float vf = static_cast<float>(v);
+  for (int r0 = -kMaxCoreOffset - 1; r0 <= kMaxCoreOffset; r0 += 8) {
+    const Ints8 r = r0 + lane;
+    Ints8 single;
+    Ints4 double_low, double_high;
+    RoundSingleProducts(__builtin_convertvector(r, Floats8) * vf, single);
+    RoundDoubleProducts(__builtin_convertvector(__builtin_shufflevector(r, r, 0, 1, 2, 3), Doubles4) * v, double_low);
+    RoundDoubleProducts(__builtin_convertvector(__builtin_shufflevector(r, r, 4, 5, 6, 7), Doubles4) * v, double_high);
+    const Ints8 differ = single ^ __builtin_shufflevector(double_low, double_high, 0, 1, 2, 3, 4, 5, 6, 7);
+    uint64_t words[4];
+    std::memcpy(words, &differ, sizeof words);
+    if ((words[0] | words[1] | words[2] | words[3]) != 0) return false;
+  }
+  return true;
+#else
+  (void)v;
+  return false;
+#endif
+}
+
+// SingleProductsHold for each sine and cosine, each magnitude checked once. It holds for
+// -v when it holds for v: rounding to nearest is symmetric, so the products of -v and r,
+// in either precision, are those of v and -r, and the offsets within -kMaxCoreOffset..
+// kMaxCoreOffset are the same set turned round.
+struct SingleCheck {
+  double magnitude[720];
+  bool holds[720];
+  int count = 0;
+  bool Holds(double v) {
+    const double m = std::fabs(v);
+    for (int k = 0; k < count; ++k)
+      if (magnitude[k] == m) return holds[k];
+    magnitude[count] = m;
+    holds[count] = SingleProductsHold(m);
+    return holds[count++];
+  }
 };
 
 Tables BuildTables() {
@@ -34,9 +102,13 @@ Tables BuildTables() {
   // The C library's sine and cosine of d * pi / 180, no value snapped: cos 90 is 6e-17,
   // not 0, and R() of a tiny negative product is -1. Scores depend on this, so it is fixed.
   const double pi = std::acos(-1.0);
+  SingleCheck check;
   for (int d = 0; d < 360; ++d) {
     t.sine[d] = std::sin(d * pi / 180.0);
     t.cosine[d] = std::cos(d * pi / 180.0);
+    t.sine_single[d] = static_cast<float>(t.sine[d]);
+    t.cosine_single[d] = static_cast<float>(t.cosine[d]);
+    t.single[d] = check.Holds(t.cosine[d]) && check.Holds(t.sine[d]);
   }
   return t;
 }
@@ -63,6 +135,16 @@ Transform TransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int 
   const int index = angle < 0 ? angle + 360 : angle;
   t.c = tables.cosine[index];
   t.s = tables.sine[index];
+  return t;
+}
+
+// TransformOf with the single-precision products where they hold.
+Transform CoreTransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int angle) {
+  Transform t = TransformOf(tables, cx, cy, tx, ty, angle);
+  const int index = angle < 0 ? angle + 360 : angle;
+  t.cf = tables.cosine_single[index];
+  t.sf = tables.sine_single[index];
+  t.single = tables.single[index];
   return t;
 }
 
@@ -437,8 +519,9 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
   w.mbx = B.x[b], w.mby = B.y[b];
   // Rotations lie within -179..180.
   const Tables& tables = *w.tables;
-  const Transform forward = TransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
-  const Transform backward = TransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
+  // Positions and anchors are 9-bit fields (ReadSide), as CoreTransform requires.
+  const Transform forward = CoreTransformOf(tables, w.max, w.may, w.mbx - w.max, w.mby - w.may, phi);
+  const Transform backward = CoreTransformOf(tables, w.mbx, w.mby, w.max - w.mbx, w.may - w.mby, psi);
   PairingLists& lists = w.lists;
   const MoreKeptFields pairing_fields = {2, {polar_a.direction_distance, w.direction_type},
                                          {lists.pa_dir_dist, lists.pa_odir_type}};
@@ -823,6 +906,10 @@ int NormaliseRotation(int angle) {
   if (angle > 180) return angle - 360;
   if (angle <= -180) return angle + 360;
   return angle;
+}
+
+Transform detail::CoreTransform(int cx, int cy, int tx, int ty, int angle) {
+  return CoreTransformOf(FixedTables(), cx, cy, tx, ty, angle);
 }
 
 Transform MakeTransform(int cx, int cy, int tx, int ty, int angle) {

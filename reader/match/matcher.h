@@ -93,6 +93,10 @@ struct Transform {
   int tx = 0, ty = 0;  // offset
   int angle = 0;       // degrees
   double c = 1.0, s = 0.0;
+  // The core's overlap kernels may form the products in single precision, with cf and
+  // sf, where single is set (see CoreTransform); elsewhere c and s are used.
+  float cf = 1.0f, sf = 0.0f;
+  bool single = false;
 };
 Transform MakeTransform(int cx, int cy, int tx, int ty, int angle);
 

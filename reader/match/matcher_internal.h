@@ -415,6 +415,15 @@ int LocalSimilarityPlain(const Descriptor& da, const Descriptor& db, int need);
 
 // ---- Stages of the core, shared with the one-to-many search ----
 
+// The largest offset of a position from an anchor in the core: positions and anchors are
+// 9-bit fields.
+constexpr int kMaxCoreOffset = 511;
+// MakeTransform for the overlaps of the core, angle within -359..359: single is set where
+// the single-precision products of the angle's sine and cosine with every whole offset
+// within -kMaxCoreOffset..kMaxCoreOffset give the same R() as the double ones, so a
+// kernel may take either for points whose offsets from the anchor lie in that range.
+Transform CoreTransform(int cx, int cy, int tx, int ty, int angle);
+
 // Decodes a record's side (no descriptors yet).
 void ReadSide(const uint8_t* bytes, Side& side);
 // The radius of an alignment record as the core uses it, squared.

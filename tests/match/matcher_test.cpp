@@ -453,6 +453,46 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
   }
 }
 
+// The core's transforms (single-precision products for the angles where they hold) in
+// the overlap kernel of every form against the plain double form, over the whole domain:
+// every rotation, every offset within -511..511 along x and then along y, fifty a
+// call, each call's positions brought onto the grid by the shift.
+TEST(Kernels, CoreTransformsOfEveryFormAreThePlainOnes) {
+  using namespace detail;
+  const auto side = std::make_unique<Side>();
+  const auto sets = std::make_unique<OverlapSet[]>(2);
+  uint32_t rows[record::kBlockRows];
+  std::fill(std::begin(rows), std::end(rows), ~0u);
+  for (int angle = -179; angle <= 180; ++angle)
+    for (int along_y = 0; along_y < 2; ++along_y)
+      for (int r0 = -kMaxCoreOffset; r0 <= kMaxCoreOffset; r0 += kMaxMinutiae) {
+        const int n = std::min(kMaxMinutiae, kMaxCoreOffset + 1 - r0);
+        const int anchor = std::max(0, -r0), fixed = 200, middle = r0 + n / 2;
+        *side = Side{};
+        side->n = n;
+        for (int i = 0; i < n; ++i) {
+          side->x[i] = along_y ? fixed : anchor + r0 + i;
+          side->y[i] = along_y ? anchor + r0 + i : fixed;
+        }
+        const int cx = along_y ? fixed : anchor, cy = along_y ? anchor : fixed;
+        const Transform plain = MakeTransform(cx, cy, 0, 0, angle);
+        const int rx = along_y ? 0 : middle, ry = along_y ? middle : 0;
+        const int bx = 128 - RoundProduct(rx * plain.c) - RoundProduct(ry * plain.s);
+        const int by = 144 - RoundProduct(ry * plain.c) + RoundProduct(rx * plain.s);
+        const Transform t = CoreTransform(cx, cy, bx - cx, by - cy, angle);
+        FindOverlapPlain(*side, 63, t, rows, nullptr, sets[0]);
+        ASSERT_EQ(sets[0].count, n) << angle << " " << r0;  // every point lands
+        for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+          form->find_overlap(*side, 63, t, rows, nullptr, sets[1]);
+          ASSERT_EQ(sets[1].count, n) << angle << " " << r0;
+          for (int k = 0; k < n; ++k) {
+            ASSERT_EQ(sets[1].x[k], sets[0].x[k]) << angle << " " << r0 + k << " " << along_y;
+            ASSERT_EQ(sets[1].y[k], sets[0].y[k]) << angle << " " << r0 + k << " " << along_y;
+          }
+        }
+      }
+}
+
 // The sums of the pairs of every built form against the plain ones: the sides of records
 // of random bytes (direction fields above 359, every reliability and type), random
 // overlaps and pairings, reference points among A's minutiae.
