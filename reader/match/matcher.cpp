@@ -5,6 +5,7 @@
 // combine the best slot with a consistent second one.
 #include "reader/match/matcher.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -25,13 +26,12 @@ namespace {
 // ---- Fixed tables ----
 
 // Sine and cosine come from the C library at run time, built once on first use, with
-// their nearest floats and the angles whose products may be formed with those.
+// their nearest floats.
 struct Tables {
   double sine[360];
   double cosine[360];
   float sine_single[360];
   float cosine_single[360];
-  bool single[360];
 };
 
 #if defined(VANTREL_SSE2)
@@ -53,7 +53,9 @@ void RoundSingleProducts(const Floats8& v, Ints8& out) {
 
 // Whether R() of every product of v (0 or more) with a whole offset within
 // -kMaxCoreOffset - 1..kMaxCoreOffset is the same in single precision, with the nearest
-// float to v, as in double. Eight offsets at a time in vector lanes, whose arithmetic is
+// float to v, as in double. Then it holds for -v as well over -kMaxCoreOffset..
+// kMaxCoreOffset: rounding to nearest is symmetric, so the products of -v and r, in either
+// precision, are those of v and -r. Eight offsets at a time in vector lanes, whose arithmetic is
 // single precision as written (scalar float code may be carried out at a higher precision
 // on some processors). Without SSE2 no value is taken.
 bool SingleProductsHold(double v) {
@@ -79,36 +81,16 @@ bool SingleProductsHold(double v) {
 #endif
 }
 
-// SingleProductsHold for each sine and cosine, each magnitude checked once. It holds for
-// -v when it holds for v: rounding to nearest is symmetric, so the products of -v and r,
-// in either precision, are those of v and -r, and the offsets within -kMaxCoreOffset..
-// kMaxCoreOffset are the same set turned round.
-struct SingleCheck {
-  double magnitude[720];
-  bool holds[720];
-  int count = 0;
-  bool Holds(double v) {
-    const double m = std::fabs(v);
-    for (int k = 0; k < count; ++k)
-      if (magnitude[k] == m) return holds[k];
-    magnitude[count] = m;
-    holds[count] = SingleProductsHold(m);
-    return holds[count++];
-  }
-};
-
 Tables BuildTables() {
   Tables t{};
   // The C library's sine and cosine of d * pi / 180, no value snapped: cos 90 is 6e-17,
   // not 0, and R() of a tiny negative product is -1. Scores depend on this, so it is fixed.
   const double pi = std::acos(-1.0);
-  SingleCheck check;
   for (int d = 0; d < 360; ++d) {
     t.sine[d] = std::sin(d * pi / 180.0);
     t.cosine[d] = std::cos(d * pi / 180.0);
     t.sine_single[d] = static_cast<float>(t.sine[d]);
     t.cosine_single[d] = static_cast<float>(t.cosine[d]);
-    t.single[d] = check.Holds(t.cosine[d]) && check.Holds(t.sine[d]);
   }
   return t;
 }
@@ -138,13 +120,34 @@ Transform TransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int 
   return t;
 }
 
+// Whether the products of each angle may be formed in single precision, settled on first
+// use of the angle (a check over the offsets costs far more than a comparison): 0 not yet
+// known, 1 no, 2 yes. Every thread that settles an angle finds the same answer, so a race
+// only repeats the work.
+std::atomic<uint8_t> single_angles[360];
+
+// Out of line: met once per angle and process.
+[[gnu::noinline]] uint8_t SettleSingleAngle(const Tables& tables, int index) {
+  const bool single = SingleProductsHold(std::fabs(tables.cosine[index])) &&
+                      SingleProductsHold(std::fabs(tables.sine[index]));
+  const uint8_t state = single ? 2 : 1;
+  single_angles[index].store(state, std::memory_order_relaxed);
+  return state;
+}
+
+bool SingleAngle(const Tables& tables, int index) {
+  uint8_t state = single_angles[index].load(std::memory_order_relaxed);
+  if (state == 0) state = SettleSingleAngle(tables, index);
+  return state == 2;
+}
+
 // TransformOf with the single-precision products where they hold.
 Transform CoreTransformOf(const Tables& tables, int cx, int cy, int tx, int ty, int angle) {
   Transform t = TransformOf(tables, cx, cy, tx, ty, angle);
   const int index = angle < 0 ? angle + 360 : angle;
   t.cf = tables.cosine_single[index];
   t.sf = tables.sine_single[index];
-  t.single = tables.single[index];
+  t.single = SingleAngle(tables, index);
   return t;
 }
 
