@@ -428,7 +428,8 @@ Transform CoreTransform(int cx, int cy, int tx, int ty, int angle);
 void ReadSide(const uint8_t* bytes, Side& side);
 // The radius of an alignment record as the core uses it, squared.
 int64_t RadiusSquared(const Alignment& alignment);
-// A core comparison of two prepared sides (descriptors built with the same radius, the
+// A core comparison of two prepared sides (decoded by ReadSide, so that positions are
+// 9-bit fields as CoreTransform requires; descriptors built with the same radius, the
 // reach index that of B). Writes the winning alignment; returns the score.
 int CompareSides(const Side& A, const Side& B, const ReachIndex& reach_b, Alignment& alignment,
                  const MatchSink* sink);
