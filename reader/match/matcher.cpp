@@ -34,53 +34,6 @@ struct Tables {
   float cosine_single[360];
 };
 
-#if defined(VANTREL_SSE2)
-// R() of products as RoundProduct takes it, v - 1 truncated where v < 0, v elsewhere:
-// v < 0 read off the sign bit of v + 0, which turns -0 into +0 (comparisons of these
-// vectors would be taken lane by lane with SSE2 alone).
-void RoundDoubleProducts(const Doubles4& v, Ints4& out) {
-  const Longs4 negative = -reinterpret_cast<Longs4>(reinterpret_cast<Unsigned4>(v + 0.0) >> 63);
-  const Doubles4 adjust = reinterpret_cast<Doubles4>(negative & reinterpret_cast<Longs4>(Doubles4{} - 1.0));
-  out = __builtin_convertvector(v + adjust, Ints4);
-}
-
-void RoundSingleProducts(const Floats8& v, Ints8& out) {
-  const Ints8 negative = reinterpret_cast<Ints8>(v + 0.0f) >> 31;
-  const Floats8 adjust = reinterpret_cast<Floats8>(negative & reinterpret_cast<Ints8>(Floats8{} - 1.0f));
-  out = __builtin_convertvector(v + adjust, Ints8);
-}
-#endif
-
-// Whether R() of every product of v (0 or more) with a whole offset within
-// -kMaxCoreOffset - 1..kMaxCoreOffset is the same in single precision, with the nearest
-// float to v, as in double. Then it holds for -v as well over -kMaxCoreOffset..
-// kMaxCoreOffset: rounding to nearest is symmetric, so the products of -v and r, in either
-// precision, are those of v and -r. Eight offsets at a time in vector lanes, whose arithmetic is
-// single precision as written (scalar float code may be carried out at a higher precision
-// on some processors). Without SSE2 no value is taken.
-bool SingleProductsHold(double v) {
-#if defined(VANTREL_SSE2)
-  const Ints8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
-  const float vf = static_cast<float>(v);
-  for (int r0 = -kMaxCoreOffset - 1; r0 <= kMaxCoreOffset; r0 += 8) {
-    const Ints8 r = r0 + lane;
-    Ints8 single;
-    Ints4 double_low, double_high;
-    RoundSingleProducts(__builtin_convertvector(r, Floats8) * vf, single);
-    RoundDoubleProducts(__builtin_convertvector(__builtin_shufflevector(r, r, 0, 1, 2, 3), Doubles4) * v, double_low);
-    RoundDoubleProducts(__builtin_convertvector(__builtin_shufflevector(r, r, 4, 5, 6, 7), Doubles4) * v, double_high);
-    const Ints8 differ = single ^ __builtin_shufflevector(double_low, double_high, 0, 1, 2, 3, 4, 5, 6, 7);
-    uint64_t words[4];
-    std::memcpy(words, &differ, sizeof words);
-    if ((words[0] | words[1] | words[2] | words[3]) != 0) return false;
-  }
-  return true;
-#else
-  (void)v;
-  return false;
-#endif
-}
-
 Tables BuildTables() {
   Tables t{};
   // The C library's sine and cosine of d * pi / 180, no value snapped: cos 90 is 6e-17,
@@ -128,8 +81,9 @@ std::atomic<uint8_t> single_angles[360];
 
 // Out of line: met once per angle and process.
 [[gnu::noinline]] uint8_t SettleSingleAngle(const Tables& tables, int index) {
-  const bool single = SingleProductsHold(std::fabs(tables.cosine[index])) &&
-                      SingleProductsHold(std::fabs(tables.sine[index]));
+  const Kernels& kernels = ChosenKernels();
+  const bool single = kernels.single_products_hold(std::fabs(tables.cosine[index])) &&
+                      kernels.single_products_hold(std::fabs(tables.sine[index]));
   const uint8_t state = single ? 2 : 1;
   single_angles[index].store(state, std::memory_order_relaxed);
   return state;
@@ -243,6 +197,16 @@ void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* 
     direction[i] = record::AngleOf(dy, dx);
     distance[i] = RootOf(int64_t{dx} * dx + int64_t{dy} * dy);
   }
+}
+
+bool SingleProductsHoldPlain(double v) {
+  const float vf = static_cast<float>(v);
+  for (int r = -kMaxCoreOffset - 1; r <= kMaxCoreOffset; ++r) {
+    const float single = static_cast<float>(r) * vf;
+    const int rounded = single >= 0 ? static_cast<int>(single) : static_cast<int>(single - 1.0f);
+    if (rounded != RoundProduct(r * v)) return false;
+  }
+  return true;
 }
 
 void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy, int bx, int by,

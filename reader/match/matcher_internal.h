@@ -342,6 +342,8 @@ struct Kernels {
   void (*paired_sums)(const Side& A, const Side& B, const OverlapSet& oa, const OverlapSet& ob,
                       const int* pair_p, const int* pair_q, int pairs, int ox, int oy,
                       int64_t (&sums)[2]);
+  // SingleProductsHoldPlain's answer (the baseline form takes no value without SSE2).
+  bool (*single_products_hold)(double v);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -357,6 +359,14 @@ const Kernels& ChosenKernels();  // the wide ones where the processor runs them
 // in whole groups of eight (arrays of kPaddedMinutiae entries).
 uint64_t LandingPlain(const int* px, const int* py, int n, const uint32_t* inside_rows,
                       const int* directions, int angle, int* turned);
+
+// Whether R() of every product of v (0 or more) with a whole offset within
+// -kMaxCoreOffset - 1..kMaxCoreOffset is the same in single precision, with the nearest
+// float to v, as in double. Then it holds for -v as well over -kMaxCoreOffset..
+// kMaxCoreOffset: rounding to nearest is symmetric, so the products of -v and r, in
+// either precision, are those of v and -r. (Scalar float code may round at a higher
+// precision on a processor without SSE; no form takes the single path there.)
+bool SingleProductsHoldPlain(double v);
 
 // The minutiae of from other than skip that t carries inside the print of inside_rows
 // (LandingPlain of TransformPositionsPlain), packed by PackKeptPlain: x, y, turned direction

@@ -19,7 +19,8 @@ const Kernels& PlainKernels() {
   static constexpr Kernels kPlain = {BuildDescriptorsPlain, BuildReachIndexPlain,
                                      TransformPositionsPlain, PairUpPlain, LandingPlain,
                                      UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain,
-                                     LocalSimilarityPlain, FindOverlapPlain, PairedSumsPlain};
+                                     LocalSimilarityPlain, FindOverlapPlain, PairedSumsPlain,
+                                     SingleProductsHoldPlain};
   return kPlain;
 }
 

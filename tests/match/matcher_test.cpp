@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include "match_support.h"
+#include "reader/cpu/vector_forms.h"
 #include "reader/record/record_text.h"
 #include "reader/match/matcher.h"
 #include "reader/match/matcher_internal.h"
@@ -459,11 +461,23 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
 // call, each call's positions brought onto the grid by the shift.
 TEST(Kernels, CoreTransformsOfEveryFormAreThePlainOnes) {
   using namespace detail;
+#if defined(VANTREL_SSE2)
+  constexpr bool kSingleLanes = true;
+#else
+  constexpr bool kSingleLanes = false;
+#endif
   const auto side = std::make_unique<Side>();
   const auto sets = std::make_unique<OverlapSet[]>(2);
   uint32_t rows[record::kBlockRows];
   std::fill(std::begin(rows), std::end(rows), ~0u);
-  for (int angle = -179; angle <= 180; ++angle)
+  for (int angle = -179; angle <= 180; ++angle) {
+    // The check that settles each angle, of every form against the plain one (a form
+    // without SSE2 takes no value).
+    for (const double v : {CosineOfDegree(angle), SineOfDegree(angle)})
+      for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
+        const bool plain = SingleProductsHoldPlain(std::fabs(v)), held = form->single_products_hold(std::fabs(v));
+        ASSERT_TRUE(held == plain || (!held && !kSingleLanes)) << angle;
+      }
     for (int along_y = 0; along_y < 2; ++along_y)
       for (int r0 = -kMaxCoreOffset; r0 <= kMaxCoreOffset; r0 += kMaxMinutiae) {
         const int n = std::min(kMaxMinutiae, kMaxCoreOffset + 1 - r0);
@@ -491,6 +505,7 @@ TEST(Kernels, CoreTransformsOfEveryFormAreThePlainOnes) {
           }
         }
       }
+  }
 }
 
 // The sums of the pairs of every built form against the plain ones: the sides of records
