@@ -75,9 +75,12 @@ int SquareOf(int v);                // v in -256..256 from the table, else compu
 int NearestRoot(int64_t d);         // nearest integer to sqrt(d) for d < 65536, else 256
 int FloorRoot(int64_t d);           // floor(sqrt(d)) for d < 65536, else 255
 
-// R(v): truncation toward zero for v >= 0, of v - 1 for v < 0.
+// R(v): truncation toward zero for v >= 0, of v - 1 for v < 0. Written as one addition
+// (v + 0.0 is v, also for -0.0, which truncates to 0 either way), so that the compiler
+// picks the addend without a branch whose outcome follows the data.
 inline int RoundProduct(double v) {
-  return v >= 0 ? static_cast<int>(v) : static_cast<int>(v - 1.0);
+  const double adjust = v < 0 ? -1.0 : 0.0;
+  return static_cast<int>(v + adjust);
 }
 
 // Brings an angle into -179..180 by one step of 360 at most.
