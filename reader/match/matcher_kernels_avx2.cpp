@@ -6,13 +6,18 @@
 #if defined(VANTREL_SSE2)
 #include <emmintrin.h>
 #endif
+#if defined(VANTREL_AVX2_FORMS)
+#include <immintrin.h>
+#endif
 
 namespace vantrel::match::detail {
 
 #if defined(VANTREL_AVX2_FORMS)
 namespace avx2 {
 #define VANTREL_KERNEL VANTREL_AVX2_TARGET
+#define VANTREL_KERNEL_AVX2 1
 #include "reader/match/matcher_kernels.inc"
+#undef VANTREL_KERNEL_AVX2
 #undef VANTREL_KERNEL
 }  // namespace avx2
 
