@@ -89,7 +89,7 @@ uint16_t WordAt(const uint8_t* bytes, int offset) {
 // The same fields and values as DecodeRecord gives: map word 3 + i covers block rows
 // 1 + 2i and 2 + 2i, bit 15 - (c - 1) / 2 of it block column c; the outer ring is
 // background.
-void ReadSide(const uint8_t* bytes, Side& side) {
+void ReadSide(const uint8_t* bytes, Side& side, const Kernels& kernels) {
   static_assert(record::kBlockColumns == 32 && record::kBlockRows == 36);
   const int count = bytes[3];
   side.n = (bytes[0] == record::kFormat && count <= kMaxMinutiae) ? count : 0;
@@ -110,14 +110,23 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     const uint32_t row = 1u | (1u << 31) | ((doubled << 1) & 0x7FFFFFFEu);
     side.background_rows[1 + 2 * i] = side.background_rows[2 + 2 * i] = row;
   }
-  for (int r = 0; r < record::kBlockRows; ++r)
-    side.inside_rows[r] = r < inside_row_limit ? ~side.background_rows[r] & inside_columns : 0;
+  for (int r = 0; r < record::kBlockRows; ++r)  // no branch: the compiler takes rows in groups
+    side.inside_rows[r] = ~side.background_rows[r] & inside_columns & -uint32_t{r < inside_row_limit};
   side.core1_x = bytes[40] * 2;
   side.core1_y = bytes[41] * 2;
   side.core2_x = bytes[42] * 2;
   side.core2_y = bytes[43] * 2;
+  kernels.read_minutiae(bytes, side);
+  side.core1 = side.core1_x != 0 && side.core1_y != 0;
+  side.core2_packed = Packed(side.core2_x, side.core2_y);
+  side.fallback_marker = side.core2_packed == 2;
+}
+
+void ReadSide(const uint8_t* bytes, Side& side) { ReadSide(bytes, side, ChosenKernels()); }
+
+void ReadMinutiaePlain(const uint8_t* bytes, Side& side) {
   for (int i = 0; i < side.n; ++i) {
-    const int offset = 56 + 4 * i;
+    const int offset = kMinutiaeStart + 4 * i;
     const uint32_t word = (static_cast<uint32_t>(WordAt(bytes, offset)) << 16) |
                           WordAt(bytes, offset + 2);
     const record::Minutia m = record::UnpackMinutia(word);
@@ -130,10 +139,8 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.type[i] = m.type;
   }
   for (int i = side.n; i < kPaddedMinutiae; ++i)
-    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = side.type[i] = 0;
-  side.core1 = side.core1_x != 0 && side.core1_y != 0;
-  side.core2_packed = Packed(side.core2_x, side.core2_y);
-  side.fallback_marker = side.core2_packed == 2;
+    side.x[i] = side.y[i] = side.direction[i] = side.reliability[i] = side.unpaired_weight[i] =
+        side.type[i] = 0;
 }
 
 void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
@@ -840,8 +847,8 @@ int detail::MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const
   if (!work) return kMatchNoWorkArea;
   Side& A = work->a;
   Side& B = work->b;
-  ReadSide(record_a, A);
-  ReadSide(record_b, B);
+  ReadSide(record_a, A, kernels);
+  ReadSide(record_b, B, kernels);
   if (A.n == 0 || B.n == 0) {
     SetAlignmentNone(alignment);
     return 0;

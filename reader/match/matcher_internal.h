@@ -100,7 +100,7 @@ struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
-  int reliability[kMaxMinutiae];
+  int reliability[kPaddedMinutiae];  // zero past n
   int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
   int unpaired_weight[kPaddedMinutiae];  // zero past n
@@ -314,6 +314,8 @@ struct Kernels {
   // LocalSimilarityPlain's similarity of two descriptors where it reaches need; some
   // value under need where it does not.
   int (*local_similarity)(const Descriptor& da, const Descriptor& db, int need);
+  // ReadMinutiaePlain's fields, in whole groups of eight.
+  void (*read_minutiae)(const uint8_t* bytes, Side& side);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -368,9 +370,18 @@ void BuildDescriptorsPlain(Side& side, int64_t radius_squared);
 // need is not read: this form gives the whole similarity.
 int LocalSimilarityPlain(const Descriptor& da, const Descriptor& db, int need);
 
+// The minutiae of a record, the first side.n of them (n at most 50), into the side's x, y,
+// direction, reliability, type and unpaired_weight, every entry past n up to
+// kPaddedMinutiae zero. Minutia i is the big-endian word at byte kMinutiaeStart + 4i.
+constexpr int kMinutiaeStart = 56;
+static_assert(kMinutiaeStart + 4 * kMaxMinutiae == record::kRecordBytes);
+void ReadMinutiaePlain(const uint8_t* bytes, Side& side);
+
 // ---- Stages of the core, shared with the one-to-many search ----
 
-// Decodes a record's side (no descriptors yet).
+// Decodes a record's side (no descriptors yet), the minutiae with the kernels given or
+// the chosen ones.
+void ReadSide(const uint8_t* bytes, Side& side, const Kernels& kernels);
 void ReadSide(const uint8_t* bytes, Side& side);
 // The radius of an alignment record as the core uses it, squared.
 int64_t RadiusSquared(const Alignment& alignment);

@@ -19,7 +19,7 @@ const Kernels& PlainKernels() {
   static constexpr Kernels kPlain = {BuildDescriptorsPlain, BuildReachIndexPlain,
                                      TransformPositionsPlain, PairUpPlain, LandingPlain,
                                      UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain,
-                                     LocalSimilarityPlain};
+                                     LocalSimilarityPlain, ReadMinutiaePlain};
   return kPlain;
 }
 

@@ -424,9 +424,9 @@ TEST(Kernels, LandingAndUnpairedSumsOfEveryFormAreThePlainOnes) {
 }
 
 // The descriptors of every built form against the plain ones, field by field where a
-// comparison reads them (and the block rows of the sides they come from against the
-// record's decoded mask): random fingers (crowded ones too, so that the first eight are
-// a choice), records of random bytes (directions above 359 among them) and the radii
+// comparison reads them (and the minutiae and block rows of the sides they come from,
+// against the plain decoding and the record's decoded mask): random fingers (crowded ones
+// too, so that the first eight are a choice), records of random bytes (directions above 359 among them) and the radii
 // round the table's edge, where the vector form hands over to the plain one.
 TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   using namespace detail;
@@ -454,10 +454,17 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   }
   for (const int radius : {90, 0, 21, 127, 128, 256}) {
     for (const Bytes& r : records) {
-      ReadSide(r.data(), *plain);
+      ReadSide(r.data(), *plain, PlainKernels());
       BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
       for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
-        ReadSide(r.data(), *built);
+        ReadSide(r.data(), *built, *form);
+        // The decoded minutiae, zero past the count.
+        for (int i = 0; i < kPaddedMinutiae; ++i)
+          ASSERT_TRUE(built->x[i] == plain->x[i] && built->y[i] == plain->y[i] &&
+                      built->direction[i] == plain->direction[i] && built->type[i] == plain->type[i] &&
+                      built->reliability[i] == plain->reliability[i] &&
+                      built->unpaired_weight[i] == plain->unpaired_weight[i])
+              << i;
         form->build_descriptors(*built, int64_t{radius} * radius);
         for (int i = 0; i < plain->n; ++i) {
           const Descriptor& p = plain->descriptors[i];
