@@ -472,6 +472,11 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
           ASSERT_EQ(d.count, p.count) << radius << " " << i;
           ASSERT_EQ(d.plain, p.plain);
           ASSERT_EQ(d.normal, p.normal);
+          for (int k = 0; k < kMaxNeighbours; ++k)  // whole vectors of them are read
+            ASSERT_TRUE(d.relative_direction[k] >= -151 && d.relative_direction[k] <= 359 &&
+                        d.distance[k] >= 0 && d.distance[k] <= 256 && d.relative_angle[k] >= -151 &&
+                        d.relative_angle[k] <= 511 && (d.type[k] == 0 || d.type[k] == 1))
+                << radius << " " << i << " " << k;
           for (int k = 0; k < p.count; ++k) {
             ASSERT_EQ(d.relative_direction[k], p.relative_direction[k]) << radius << " " << i;
             ASSERT_EQ(d.distance[k], p.distance[k]);
