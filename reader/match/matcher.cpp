@@ -163,6 +163,7 @@ void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy
 
 void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
   std::memset(reach.reached_by, 0xFF, sizeof(reach.reached_by));
+  reach.reached_by[kEmptyReachCell] = 0;
   reach.of_type[0] = reach.of_type[1] = 0;
   for (int b = 0; b < side.n; ++b)
     if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
@@ -246,12 +247,13 @@ namespace {
 // least this many contributing neighbours.
 constexpr int NeighboursNeeded(int need) { return (need + 29) / 30; }
 
-// The B descriptors of cells whose bits are set in at least needed of the count cells
-// given: bit-sliced counts, at_least[k] holding those set in k + 1 or more so far.
+// The B descriptors of cells whose bits are set in at least needed of the eight cells
+// given: bit-sliced counts, at_least[k] holding those set in k + 1 or more so far. A fixed
+// number of steps, which the compiler lays out straight.
 template <int kNeeded>
-uint64_t SetInAtLeast(const uint64_t* reached_by, const int16_t* cell, int count) {
+uint64_t SetInAtLeast(const uint64_t* reached_by, const int16_t* cell) {
   uint64_t at_least[kNeeded] = {};
-  for (int u = 0; u < count; ++u) {
+  for (int u = 0; u < kMaxNeighbours; ++u) {
     const uint64_t m = reached_by[cell[u]];
     for (int k = kNeeded - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
     at_least[0] |= m;
@@ -268,24 +270,27 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   if (da.count < needed) return 0;
   if (!da.normal) return all;  // every neighbour counts as reachable
   // The cells of all eight lanes at once (relative directions and angles lie within 0..359
-  // for the neighbours of a normal descriptor; lanes past the count are not read).
+  // for the neighbours of a normal descriptor); the lanes past the count read the empty
+  // cell, which adds nothing.
   Shorts8 rel, ang;
   std::memcpy(&rel, da.relative_direction, sizeof rel);
   std::memcpy(&ang, da.relative_angle, sizeof ang);
-  const Shorts8 cells = ReachCell(rel, ang);
+  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  const Shorts8 cells = lane < static_cast<short>(da.count) ? ReachCell(rel, ang)
+                                                             : Shorts8{} + kEmptyReachCell;
   int16_t cell[kMaxNeighbours];
   std::memcpy(cell, &cells, sizeof cell);
   const uint64_t* r = reach.reached_by;
   static_assert(kMaxNeighbours == 8);
   switch (needed) {  // a need of 61..90 is the one met most
-    case 1: return SetInAtLeast<1>(r, cell, da.count) & all;
-    case 2: return SetInAtLeast<2>(r, cell, da.count) & all;
-    case 3: return SetInAtLeast<3>(r, cell, da.count) & all;
-    case 4: return SetInAtLeast<4>(r, cell, da.count) & all;
-    case 5: return SetInAtLeast<5>(r, cell, da.count) & all;
-    case 6: return SetInAtLeast<6>(r, cell, da.count) & all;
-    case 7: return SetInAtLeast<7>(r, cell, da.count) & all;
-    default: return SetInAtLeast<8>(r, cell, da.count) & all;  // needed is at most the count
+    case 1: return SetInAtLeast<1>(r, cell) & all;
+    case 2: return SetInAtLeast<2>(r, cell) & all;
+    case 3: return SetInAtLeast<3>(r, cell) & all;
+    case 4: return SetInAtLeast<4>(r, cell) & all;
+    case 5: return SetInAtLeast<5>(r, cell) & all;
+    case 6: return SetInAtLeast<6>(r, cell) & all;
+    case 7: return SetInAtLeast<7>(r, cell) & all;
+    default: return SetInAtLeast<8>(r, cell) & all;  // needed is at most the count
   }
 }
 

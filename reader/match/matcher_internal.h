@@ -124,13 +124,15 @@ struct Side {
 constexpr int kDirectionBucketShift = 3;                          // 8 degrees a bucket
 constexpr int kDirectionBuckets = (359 >> kDirectionBucketShift) + 1;  // 45
 constexpr int kReachRow = kDirectionBuckets + 3;  // room for the writes just past the last
+constexpr int kEmptyReachCell = kAngleBuckets * kReachRow;  // just past the rows
 struct ReachIndex {
   // Bit b of reached_by[ReachCell(r, g)]: descriptor b has a neighbour that a neighbour at
   // some relative direction of r's 8-degree bucket and some relative angle of g's
   // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
   // superset, only used to pass over hopeless pairs. Filled for B. A row of 45 direction
-  // buckets per angle bucket.
-  uint64_t reached_by[kAngleBuckets * kReachRow];
+  // buckets per angle bucket. The word after the rows, kEmptyReachCell, stays 0: the cell
+  // that a lane past a descriptor's count reads.
+  uint64_t reached_by[kEmptyReachCell + 1];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
 

@@ -559,13 +559,15 @@ TEST(Kernels, LocalSimilarityAndReachIndexOfEveryForm) {
     }
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       form->build_reach_index(*side, *reach);
+      ASSERT_EQ(reach->reached_by[kEmptyReachCell], 0u);
       for (int b = 0; b < side->n; ++b) {
         const uint64_t bit = uint64_t{1} << b;
         ASSERT_TRUE(reach->of_type[side->type[b]] & bit);
         ASSERT_FALSE(reach->of_type[1 - side->type[b]] & bit);
         const Descriptor& d = side->descriptors[b];
         if (!d.normal) {
-          for (const uint64_t cell : reach->reached_by) ASSERT_TRUE(cell & bit) << round << " " << b;
+          for (int c = 0; c < kEmptyReachCell; ++c)
+            ASSERT_TRUE(reach->reached_by[c] & bit) << round << " " << b;
           continue;
         }
         for (int k = 0; k < d.count; ++k) {
