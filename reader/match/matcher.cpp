@@ -566,12 +566,11 @@ int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, i
   return static_cast<int>(S / 4);
 }
 
-// The candidates of a comparison: up to three B partners of each A minutia, highest
-// similarity first, lower B first; and the six highest similarities among them so far.
+// The candidates of a comparison (up to three B partners of each A minutia, highest
+// similarity first, lower B first, in A order) as far as the slots need them: the six
+// highest so far, highest first and the earliest among equals.
 struct CandidateList {
-  Candidate entries[kMaxMinutiae * kCandidatesPerMinutia];
-  int count = 0;
-  int top[kReferenceSlots];
+  Candidate top[kReferenceSlots];
   int top_count = 0;
 };
 
@@ -585,8 +584,8 @@ struct CandidateList {
 // or more.
 int NeedOf(const CandidateList& list) {
   int need = kReferenceSimilarity;
-  if (list.top_count == kReferenceSlots && list.top[kReferenceSlots - 1] + 1 > need)
-    need = list.top[kReferenceSlots - 1] + 1;
+  const int sixth = list.top[kReferenceSlots - 1].similarity;
+  if (list.top_count == kReferenceSlots && sixth + 1 > need) need = sixth + 1;
   return need;
 }
 
@@ -613,16 +612,19 @@ int BestPartners(const Kernels& kernels, const Side& A, const Side& B, const Rea
   return kept_count;
 }
 
-// Puts a similarity into the six highest, after any equal ones.
-void AddToTop(CandidateList& list, int s) {
+// Puts a candidate into the six highest, after any equal ones: a later candidate that
+// does not rise above the sixth would rank seventh or lower, and so would the sixth one
+// that a higher candidate pushes out.
+void AddToTop(CandidateList& list, const Candidate& c) {
+  const int s = c.similarity;
   int pos = list.top_count < kReferenceSlots ? list.top_count : kReferenceSlots;
-  if (pos == kReferenceSlots && list.top[kReferenceSlots - 1] >= s) return;
+  if (pos == kReferenceSlots && list.top[kReferenceSlots - 1].similarity >= s) return;
   if (pos == kReferenceSlots) --pos;
-  while (pos > 0 && list.top[pos - 1] < s) {
+  while (pos > 0 && list.top[pos - 1].similarity < s) {
     list.top[pos] = list.top[pos - 1];
     --pos;
   }
-  list.top[pos] = s;
+  list.top[pos] = c;
   if (list.top_count < kReferenceSlots) ++list.top_count;
 }
 
@@ -631,33 +633,25 @@ void FindCandidates(const Kernels& kernels, const Side& A, const Side& B, const 
   for (int a = 0; a < A.n; ++a) {
     Candidate kept[kCandidatesPerMinutia];
     const int kept_count = BestPartners(kernels, A, B, reach, a, NeedOf(list), kept);
-    for (int k = 0; k < kept_count; ++k) {
-      list.entries[list.count++] = kept[k];
-      AddToTop(list, kept[k].similarity);
-    }
+    for (int k = 0; k < kept_count; ++k) AddToTop(list, kept[k]);
   }
 }
 
 // The reference slots: the six best candidates of 80 or more, highest first, the earliest
-// among equals.
+// among equals, which are the six highest kept (every candidate reaches 80).
 void FillSlots(const CandidateList& list, Slot (&slots)[kReferenceSlots], MatchTrace* trace) {
-  bool taken[kMaxMinutiae * kCandidatesPerMinutia] = {};
-  for (Slot& slot : slots) {
-    int pick = -1;
-    for (int c = 0; c < list.count; ++c) {
-      if (taken[c] || list.entries[c].similarity < kReferenceSimilarity) continue;
-      if (pick < 0 || list.entries[c].similarity > list.entries[pick].similarity) pick = c;
-    }
-    if (pick < 0) break;  // every later slot stays empty as well
-    taken[pick] = true;
+  for (int k = 0; k < list.top_count; ++k) {
+    const Candidate& c = list.top[k];
+    if (c.similarity < kReferenceSimilarity) break;  // every later slot stays empty as well
+    Slot& slot = slots[k];
     slot.filled = true;
-    slot.a = list.entries[pick].a;
-    slot.b = list.entries[pick].b;
+    slot.a = c.a;
+    slot.b = c.b;
     if (trace) {
-      const int k = trace->filled_slots++;
+      trace->filled_slots = k + 1;
       trace->slot_a[k] = slot.a;
       trace->slot_b[k] = slot.b;
-      trace->slot_similarity[k] = list.entries[pick].similarity;
+      trace->slot_similarity[k] = c.similarity;
     }
   }
 }
