@@ -142,7 +142,7 @@ uint16_t WordAt(const uint8_t* bytes, int offset) {
 // The same fields and values as DecodeRecord gives: map word 3 + i covers block rows
 // 1 + 2i and 2 + 2i, bit 15 - (c - 1) / 2 of it block column c; the outer ring is
 // background.
-void ReadSide(const uint8_t* bytes, Side& side) {
+void ReadSide(const uint8_t* bytes, Side& side, const Kernels& kernels) {
   static_assert(record::kBlockColumns == 32 && record::kBlockRows == 36);
   const int count = bytes[3];
   side.n = (bytes[0] == record::kFormat && count <= kMaxMinutiae) ? count : 0;
@@ -163,14 +163,23 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     const uint32_t row = 1u | (1u << 31) | ((doubled << 1) & 0x7FFFFFFEu);
     side.background_rows[1 + 2 * i] = side.background_rows[2 + 2 * i] = row;
   }
-  for (int r = 0; r < record::kBlockRows; ++r)
-    side.inside_rows[r] = r < inside_row_limit ? ~side.background_rows[r] & inside_columns : 0;
+  for (int r = 0; r < record::kBlockRows; ++r)  // no branch: the compiler takes rows in groups
+    side.inside_rows[r] = ~side.background_rows[r] & inside_columns & -uint32_t{r < inside_row_limit};
   side.core1_x = bytes[40] * 2;
   side.core1_y = bytes[41] * 2;
   side.core2_x = bytes[42] * 2;
   side.core2_y = bytes[43] * 2;
+  kernels.read_minutiae(bytes, side);
+  side.core1 = side.core1_x != 0 && side.core1_y != 0;
+  side.core2_packed = Packed(side.core2_x, side.core2_y);
+  side.fallback_marker = side.core2_packed == 2;
+}
+
+void ReadSide(const uint8_t* bytes, Side& side) { ReadSide(bytes, side, ChosenKernels()); }
+
+void ReadMinutiaePlain(const uint8_t* bytes, Side& side) {
   for (int i = 0; i < side.n; ++i) {
-    const int offset = 56 + 4 * i;
+    const int offset = kMinutiaeStart + 4 * i;
     const uint32_t word = (static_cast<uint32_t>(WordAt(bytes, offset)) << 16) |
                           WordAt(bytes, offset + 2);
     const record::Minutia m = record::UnpackMinutia(word);
@@ -184,10 +193,9 @@ void ReadSide(const uint8_t* bytes, Side& side) {
     side.type[i] = m.type;
   }
   for (int i = side.n; i < kPaddedMinutiae; ++i)
-    side.x[i] = side.y[i] = side.direction[i] = side.unpaired_weight[i] = side.type[i] = 0;
-  side.core1 = side.core1_x != 0 && side.core1_y != 0;
-  side.core2_packed = Packed(side.core2_x, side.core2_y);
-  side.fallback_marker = side.core2_packed == 2;
+    side.x[i] = side.y[i] = side.direction[i] = side.reliability[i] = side.unpaired_weight[i] =
+        side.type[i] = 0;
+  for (int i = side.n; i < kPaddedMinutiae; ++i) side.word[i] = 0;
 }
 
 void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
@@ -220,6 +228,7 @@ void TransformPositionsPlain(const int* xs, const int* ys, int n, int cx, int cy
 
 void BuildReachIndexPlain(const Side& side, ReachIndex& reach) {
   std::memset(reach.reached_by, 0xFF, sizeof(reach.reached_by));
+  reach.reached_by[kEmptyReachCell] = 0;
   reach.of_type[0] = reach.of_type[1] = 0;
   for (int b = 0; b < side.n; ++b)
     if (side.type[b] == 0 || side.type[b] == 1) reach.of_type[side.type[b]] |= uint64_t{1} << b;
@@ -343,12 +352,13 @@ namespace {
 // least this many contributing neighbours.
 constexpr int NeighboursNeeded(int need) { return (need + 29) / 30; }
 
-// The B descriptors of cells whose bits are set in at least needed of the count cells
-// given: bit-sliced counts, at_least[k] holding those set in k + 1 or more so far.
+// The B descriptors of cells whose bits are set in at least needed of the eight cells
+// given: bit-sliced counts, at_least[k] holding those set in k + 1 or more so far. A fixed
+// number of steps, which the compiler lays out straight.
 template <int kNeeded>
-uint64_t SetInAtLeast(const uint64_t* reached_by, const int16_t* cell, int count) {
+uint64_t SetInAtLeast(const uint64_t* reached_by, const int16_t* cell) {
   uint64_t at_least[kNeeded] = {};
-  for (int u = 0; u < count; ++u) {
+  for (int u = 0; u < kMaxNeighbours; ++u) {
     const uint64_t m = reached_by[cell[u]];
     for (int k = kNeeded - 1; k > 0; --k) at_least[k] |= at_least[k - 1] & m;
     at_least[0] |= m;
@@ -365,24 +375,27 @@ uint64_t PossiblePartners(const Descriptor& da, const Side& B, const ReachIndex&
   if (da.count < needed) return 0;
   if (!da.normal) return all;  // every neighbour counts as reachable
   // The cells of all eight lanes at once (relative directions and angles lie within 0..359
-  // for the neighbours of a normal descriptor; lanes past the count are not read).
+  // for the neighbours of a normal descriptor); the lanes past the count read the empty
+  // cell, which adds nothing.
   Shorts8 rel, ang;
   std::memcpy(&rel, da.relative_direction, sizeof rel);
   std::memcpy(&ang, da.relative_angle, sizeof ang);
-  const Shorts8 cells = ReachCell(rel, ang);
+  const Shorts8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  const Shorts8 cells = lane < static_cast<short>(da.count) ? ReachCell(rel, ang)
+                                                             : Shorts8{} + kEmptyReachCell;
   int16_t cell[kMaxNeighbours];
   std::memcpy(cell, &cells, sizeof cell);
   const uint64_t* r = reach.reached_by;
   static_assert(kMaxNeighbours == 8);
   switch (needed) {  // a need of 61..90 is the one met most
-    case 1: return SetInAtLeast<1>(r, cell, da.count) & all;
-    case 2: return SetInAtLeast<2>(r, cell, da.count) & all;
-    case 3: return SetInAtLeast<3>(r, cell, da.count) & all;
-    case 4: return SetInAtLeast<4>(r, cell, da.count) & all;
-    case 5: return SetInAtLeast<5>(r, cell, da.count) & all;
-    case 6: return SetInAtLeast<6>(r, cell, da.count) & all;
-    case 7: return SetInAtLeast<7>(r, cell, da.count) & all;
-    default: return SetInAtLeast<8>(r, cell, da.count) & all;  // needed is at most the count
+    case 1: return SetInAtLeast<1>(r, cell) & all;
+    case 2: return SetInAtLeast<2>(r, cell) & all;
+    case 3: return SetInAtLeast<3>(r, cell) & all;
+    case 4: return SetInAtLeast<4>(r, cell) & all;
+    case 5: return SetInAtLeast<5>(r, cell) & all;
+    case 6: return SetInAtLeast<6>(r, cell) & all;
+    case 7: return SetInAtLeast<7>(r, cell) & all;
+    default: return SetInAtLeast<8>(r, cell) & all;  // needed is at most the count
   }
 }
 
@@ -641,12 +654,11 @@ int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, i
   return static_cast<int>(S / 4);
 }
 
-// The candidates of a comparison: up to three B partners of each A minutia, highest
-// similarity first, lower B first; and the six highest similarities among them so far.
+// The candidates of a comparison (up to three B partners of each A minutia, highest
+// similarity first, lower B first, in A order) as far as the slots need them: the six
+// highest so far, highest first and the earliest among equals.
 struct CandidateList {
-  Candidate entries[kMaxMinutiae * kCandidatesPerMinutia];
-  int count = 0;
-  int top[kReferenceSlots];
+  Candidate top[kReferenceSlots];
   int top_count = 0;
 };
 
@@ -660,8 +672,8 @@ struct CandidateList {
 // or more.
 int NeedOf(const CandidateList& list) {
   int need = kReferenceSimilarity;
-  if (list.top_count == kReferenceSlots && list.top[kReferenceSlots - 1] + 1 > need)
-    need = list.top[kReferenceSlots - 1] + 1;
+  const int sixth = list.top[kReferenceSlots - 1].similarity;
+  if (list.top_count == kReferenceSlots && sixth + 1 > need) need = sixth + 1;
   return need;
 }
 
@@ -688,16 +700,19 @@ int BestPartners(const Kernels& kernels, const Side& A, const Side& B, const Rea
   return kept_count;
 }
 
-// Puts a similarity into the six highest, after any equal ones.
-void AddToTop(CandidateList& list, int s) {
+// Puts a candidate into the six highest, after any equal ones: a later candidate that
+// does not rise above the sixth would rank seventh or lower, and so would the sixth one
+// that a higher candidate pushes out.
+void AddToTop(CandidateList& list, const Candidate& c) {
+  const int s = c.similarity;
   int pos = list.top_count < kReferenceSlots ? list.top_count : kReferenceSlots;
-  if (pos == kReferenceSlots && list.top[kReferenceSlots - 1] >= s) return;
+  if (pos == kReferenceSlots && list.top[kReferenceSlots - 1].similarity >= s) return;
   if (pos == kReferenceSlots) --pos;
-  while (pos > 0 && list.top[pos - 1] < s) {
+  while (pos > 0 && list.top[pos - 1].similarity < s) {
     list.top[pos] = list.top[pos - 1];
     --pos;
   }
-  list.top[pos] = s;
+  list.top[pos] = c;
   if (list.top_count < kReferenceSlots) ++list.top_count;
 }
 
@@ -706,33 +721,25 @@ void FindCandidates(const Kernels& kernels, const Side& A, const Side& B, const 
   for (int a = 0; a < A.n; ++a) {
     Candidate kept[kCandidatesPerMinutia];
     const int kept_count = BestPartners(kernels, A, B, reach, a, NeedOf(list), kept);
-    for (int k = 0; k < kept_count; ++k) {
-      list.entries[list.count++] = kept[k];
-      AddToTop(list, kept[k].similarity);
-    }
+    for (int k = 0; k < kept_count; ++k) AddToTop(list, kept[k]);
   }
 }
 
 // The reference slots: the six best candidates of 80 or more, highest first, the earliest
-// among equals.
+// among equals, which are the six highest kept (every candidate reaches 80).
 void FillSlots(const CandidateList& list, Slot (&slots)[kReferenceSlots], MatchTrace* trace) {
-  bool taken[kMaxMinutiae * kCandidatesPerMinutia] = {};
-  for (Slot& slot : slots) {
-    int pick = -1;
-    for (int c = 0; c < list.count; ++c) {
-      if (taken[c] || list.entries[c].similarity < kReferenceSimilarity) continue;
-      if (pick < 0 || list.entries[c].similarity > list.entries[pick].similarity) pick = c;
-    }
-    if (pick < 0) break;  // every later slot stays empty as well
-    taken[pick] = true;
+  for (int k = 0; k < list.top_count; ++k) {
+    const Candidate& c = list.top[k];
+    if (c.similarity < kReferenceSimilarity) break;  // every later slot stays empty as well
+    Slot& slot = slots[k];
     slot.filled = true;
-    slot.a = list.entries[pick].a;
-    slot.b = list.entries[pick].b;
+    slot.a = c.a;
+    slot.b = c.b;
     if (trace) {
-      const int k = trace->filled_slots++;
+      trace->filled_slots = k + 1;
       trace->slot_a[k] = slot.a;
       trace->slot_b[k] = slot.b;
-      trace->slot_similarity[k] = list.entries[pick].similarity;
+      trace->slot_similarity[k] = c.similarity;
     }
   }
 }
@@ -927,8 +934,8 @@ int detail::MatchCoreWith(const Kernels& kernels, const uint8_t* record_a, const
   if (!work) return kMatchNoWorkArea;
   Side& A = work->a;
   Side& B = work->b;
-  ReadSide(record_a, A);
-  ReadSide(record_b, B);
+  ReadSide(record_a, A, kernels);
+  ReadSide(record_b, B, kernels);
   if (A.n == 0 || B.n == 0) {
     SetAlignmentNone(alignment);
     return 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -102,8 +103,8 @@ struct Side {
   int n = 0;  // minutiae taken: 0 for a format other than 3 or a count above 50
   int x[kPaddedMinutiae], y[kPaddedMinutiae];  // zero past n
   int direction[kPaddedMinutiae];  // read in groups of eight
-  int reliability[kMaxMinutiae];
-  uint32_t word[kMaxMinutiae];  // each minutia's packed word as the record holds it
+  int reliability[kPaddedMinutiae];  // zero past n
+  uint32_t word[kPaddedMinutiae];  // each minutia's packed word as the record holds it
   int type[kPaddedMinutiae];  // zero past n
   // Weight of a minutia left unpaired: r, and (r - 10)^2 more above 10.
   int unpaired_weight[kPaddedMinutiae];  // zero past n
@@ -126,13 +127,15 @@ struct Side {
 constexpr int kDirectionBucketShift = 3;                          // 8 degrees a bucket
 constexpr int kDirectionBuckets = (359 >> kDirectionBucketShift) + 1;  // 45
 constexpr int kReachRow = kDirectionBuckets + 3;  // room for the writes just past the last
+constexpr int kEmptyReachCell = kAngleBuckets * kReachRow;  // just past the rows
 struct ReachIndex {
   // Bit b of reached_by[ReachCell(r, g)]: descriptor b has a neighbour that a neighbour at
   // some relative direction of r's 8-degree bucket and some relative angle of g's
   // 16-degree bucket could meet (every bucket for a descriptor that is not normal). A
   // superset, only used to pass over hopeless pairs. Filled for B. A row of 45 direction
-  // buckets per angle bucket.
-  uint64_t reached_by[kAngleBuckets * kReachRow];
+  // buckets per angle bucket. The word after the rows, kEmptyReachCell, stays 0: the cell
+  // that a lane past a descriptor's count reads.
+  uint64_t reached_by[kEmptyReachCell + 1];
   uint64_t of_type[2];  // bit b: minutia b is of type 0 / 1
 };
 
@@ -344,6 +347,8 @@ struct Kernels {
                       int64_t (&sums)[2]);
   // SingleProductsHoldPlain's answer (the baseline form takes no value without SSE2).
   bool (*single_products_hold)(double v);
+  // ReadMinutiaePlain's fields, in whole groups of eight.
+  void (*read_minutiae)(const uint8_t* bytes, Side& side);
 };
 // The plain form of every kernel, what the others are held to: one minutia, one entry at a
 // time, every B descriptor a possible partner and every q of a pairing tested.
@@ -423,6 +428,13 @@ void BuildDescriptorsPlain(Side& side, int64_t radius_squared);
 // need is not read: this form gives the whole similarity.
 int LocalSimilarityPlain(const Descriptor& da, const Descriptor& db, int need);
 
+// The minutiae of a record, the first side.n of them (n at most 50), into the side's x, y,
+// direction, reliability, type and unpaired_weight, every entry past n up to
+// kPaddedMinutiae zero. Minutia i is the big-endian word at byte kMinutiaeStart + 4i.
+constexpr int kMinutiaeStart = 56;
+static_assert(kMinutiaeStart + 4 * kMaxMinutiae == record::kRecordBytes);
+void ReadMinutiaePlain(const uint8_t* bytes, Side& side);
+
 // ---- Stages of the core, shared with the one-to-many search ----
 
 // The largest offset of a position from an anchor in the core: positions and anchors are
@@ -434,7 +446,9 @@ constexpr int kMaxCoreOffset = 511;
 // kernel may take either for points whose offsets from the anchor lie in that range.
 Transform CoreTransform(int cx, int cy, int tx, int ty, int angle);
 
-// Decodes a record's side (no descriptors yet).
+// Decodes a record's side (no descriptors yet), the minutiae with the kernels given or
+// the chosen ones.
+void ReadSide(const uint8_t* bytes, Side& side, const Kernels& kernels);
 void ReadSide(const uint8_t* bytes, Side& side);
 // The radius of an alignment record as the core uses it, squared.
 int64_t RadiusSquared(const Alignment& alignment);

@@ -20,7 +20,7 @@ const Kernels& PlainKernels() {
                                      TransformPositionsPlain, PairUpPlain, LandingPlain,
                                      UnpairedSumsPlain, PolarAroundPlain, PackKeptPlain,
                                      LocalSimilarityPlain, FindOverlapPlain, PairedSumsPlain,
-                                     SingleProductsHoldPlain};
+                                     SingleProductsHoldPlain, ReadMinutiaePlain};
   return kPlain;
 }
 

@@ -552,9 +552,9 @@ TEST(Kernels, PairedSumsOfEveryFormAreThePlainOnes) {
 }
 
 // The descriptors of every built form against the plain ones, field by field where a
-// comparison reads them (and the block rows of the sides they come from against the
-// record's decoded mask): random fingers (crowded ones too, so that the first eight are
-// a choice), records of random bytes (directions above 359 among them) and the radii
+// comparison reads them (and the minutiae and block rows of the sides they come from,
+// against the plain decoding and the record's decoded mask): random fingers (crowded ones
+// too, so that the first eight are a choice), records of random bytes (directions above 359 among them) and the radii
 // round the table's edge, where the vector form hands over to the plain one.
 TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   using namespace detail;
@@ -582,10 +582,18 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
   }
   for (const int radius : {90, 0, 21, 127, 128, 256}) {
     for (const Bytes& r : records) {
-      ReadSide(r.data(), *plain);
+      ReadSide(r.data(), *plain, PlainKernels());
       BuildDescriptorsPlain(*plain, int64_t{radius} * radius);
       for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
-        ReadSide(r.data(), *built);
+        ReadSide(r.data(), *built, *form);
+        // The decoded minutiae, zero past the count.
+        for (int i = 0; i < kPaddedMinutiae; ++i)
+          ASSERT_TRUE(built->x[i] == plain->x[i] && built->y[i] == plain->y[i] &&
+                      built->direction[i] == plain->direction[i] && built->type[i] == plain->type[i] &&
+                      built->reliability[i] == plain->reliability[i] &&
+                      built->unpaired_weight[i] == plain->unpaired_weight[i] &&
+                      built->word[i] == plain->word[i])
+              << i;
         form->build_descriptors(*built, int64_t{radius} * radius);
         for (int i = 0; i < plain->n; ++i) {
           const Descriptor& p = plain->descriptors[i];
@@ -593,6 +601,11 @@ TEST(Kernels, DescriptorsOfEveryFormAreThePlainOnes) {
           ASSERT_EQ(d.count, p.count) << radius << " " << i;
           ASSERT_EQ(d.plain, p.plain);
           ASSERT_EQ(d.normal, p.normal);
+          for (int k = 0; k < kMaxNeighbours; ++k)  // whole vectors of them are read
+            ASSERT_TRUE(d.relative_direction[k] >= -151 && d.relative_direction[k] <= 359 &&
+                        d.distance[k] >= 0 && d.distance[k] <= 256 && d.relative_angle[k] >= -151 &&
+                        d.relative_angle[k] <= 511 && (d.type[k] == 0 || d.type[k] == 1))
+                << radius << " " << i << " " << k;
           for (int k = 0; k < p.count; ++k) {
             ASSERT_EQ(d.relative_direction[k], p.relative_direction[k]) << radius << " " << i;
             ASSERT_EQ(d.distance[k], p.distance[k]);
@@ -675,13 +688,15 @@ TEST(Kernels, LocalSimilarityAndReachIndexOfEveryForm) {
     }
     for (const Kernels* form : {&BaselineKernels(), &WideKernels()}) {
       form->build_reach_index(*side, *reach);
+      ASSERT_EQ(reach->reached_by[kEmptyReachCell], 0u);
       for (int b = 0; b < side->n; ++b) {
         const uint64_t bit = uint64_t{1} << b;
         ASSERT_TRUE(reach->of_type[side->type[b]] & bit);
         ASSERT_FALSE(reach->of_type[1 - side->type[b]] & bit);
         const Descriptor& d = side->descriptors[b];
         if (!d.normal) {
-          for (const uint64_t cell : reach->reached_by) ASSERT_TRUE(cell & bit) << round << " " << b;
+          for (int c = 0; c < kEmptyReachCell; ++c)
+            ASSERT_TRUE(reach->reached_by[c] & bit) << round << " " << b;
           continue;
         }
         for (int k = 0; k < d.count; ++k) {
