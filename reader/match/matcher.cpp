@@ -240,7 +240,7 @@ int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, i
   paired_a = paired_b = 0;
   for (int p = 0; p < l.na; ++p) {
     const int p_dir = l.pa_dir_dist[p] & 0xFFFF, p_dist = l.pa_dir_dist[p] >> 16;
-    const int p_odir = l.pa_odir_type[p] & 0xFFFF, p_type = l.pa_odir_type[p] >> 16;
+    const int p_odir = l.pa_odir_type[p] & 0xFFFF, p_flip = l.pa_odir_type[p] >> 16;
     int best_q = -1, best_cost = 0;
     for (int k = 0; k < l.nb; ++k) {
       const int dr = CircularDifference(p_dir, l.s_dir[k]);
@@ -250,7 +250,7 @@ int PairUpPlain(const PairingLists& l, uint64_t& paired_a, uint64_t& paired_b, i
       const int dd_limit = 7 + sum / 64;
       const int dr_limit = 12 - sum / 32 > 3 ? 12 - sum / 32 : 3;
       if (dr > 12 || dd > 10 || dd > dd_limit || dr > dr_limit || dt > 10) continue;
-      const int key = l.s_key[k] ^ (p_type ? kTypeKey : 0);  // the type's cost and q
+      const int key = l.s_key[k] ^ p_flip;  // the type's cost and q
       const int cost = dd + dr + dt + (key >> 6);
       const int q = key & 63;
       if (best_q < 0 || cost < best_cost || (cost == best_cost && q < best_q)) {
@@ -478,7 +478,7 @@ struct PolarAroundA {
 // What the stages of one rotation candidate hand on to each other.
 struct RotationWork {
   const Tables* tables = nullptr;  // the sines and cosines
-  // A's direction fields (0..511) | types << 16, for the pairing.
+  // A's direction fields (0..511) | their types' key flips << 16, for the pairing.
   int direction_type[kPaddedMinutiae];
   int max = 0, may = 0;  // reference minutia a of A
   int mbx = 0, mby = 0;  // reference minutia b of B
@@ -752,7 +752,8 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
   int best_candidate = 0;
   RotationWork w;
   w.tables = &FixedTables();
-  for (int i = 0; i < kPaddedMinutiae; ++i) w.direction_type[i] = A.direction[i] | A.type[i] << 16;
+  for (int i = 0; i < kPaddedMinutiae; ++i)
+    w.direction_type[i] = A.direction[i] | (A.type[i] ? kTypeKey : 0) << 16;
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;

@@ -249,7 +249,8 @@ constexpr int kTypeKey = 64 * kTypeCost;  // 0b101000000
 struct PairingLists {
   int na, nb;
   // Two fields of 16 bits in each int: polar direction | distance << 16, and direction
-  // field | type << 16. Written in whole groups of eight; entries na .. na + 3 are zero.
+  // field | flip << 16, the flip kTypeKey for an entry of type 1 and 0 for one of type 0.
+  // Written in whole groups of eight; entries na .. na + 3 are zero.
   int pa_dir_dist[kPaddedMinutiae], pa_odir_type[kPaddedMinutiae];
   int16_t s_dir[kPairingSlots], s_dist[kPairingSlots], s_tdir[kPairingSlots];
   int16_t s_key[kPairingSlots];
