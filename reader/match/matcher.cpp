@@ -480,6 +480,7 @@ struct RotationWork {
   const Tables* tables = nullptr;  // the sines and cosines
   // A's direction fields (0..511) | their types' key flips << 16, for the pairing.
   int direction_type[kPaddedMinutiae];
+  int b_type_key[kPaddedMinutiae];  // kTypeKey times each B minutia's type
   int max = 0, may = 0;  // reference minutia a of A
   int mbx = 0, mby = 0;  // reference minutia b of B
   OverlapSet oa, ob;     // A carried into B's print, B carried into A's
@@ -516,7 +517,7 @@ bool FindOverlaps(const Kernels& kernels, const Side& A, const Side& B, int a, i
 
 // Polar lists around A's reference point, both in A's frame, with what the pairing
 // reads of each entry.
-void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
+void BuildPairingLists(const Kernels& kernels, RotationWork& w) {
   PairingLists& lists = w.lists;
   const int na = w.oa.count, nb = w.ob.count;
   lists.na = na;
@@ -539,7 +540,9 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   // 45..47 are empty, so first[45] is nb.
   static_assert(kBuckets + kWrappedBuckets == 48);
   uint8_t counts[kBuckets + kWrappedBuckets] = {};
-  for (int i = 0; i < nb; ++i) ++counts[pb_dir[i] >> kBucketShift];
+  int bucket[kPaddedMinutiae];
+  for (int i = 0; i < nb; ++i) bucket[i] = pb_dir[i] >> kBucketShift;
+  for (int i = 0; i < nb; ++i) ++counts[bucket[i]];
   using Bytes16 = uint8_t __attribute__((vector_size(16)));
   const Bytes16 none = {};
   Bytes16 carry = {};
@@ -558,11 +561,11 @@ void BuildPairingLists(const Kernels& kernels, const Side& B, RotationWork& w) {
   uint8_t next[kBuckets];
   std::memcpy(next, first, sizeof(next));
   for (int i = 0; i < nb; ++i) {
-    const int k = next[pb_dir[i] >> kBucketShift]++;
+    const int k = next[bucket[i]]++;
     lists.s_dir[k] = static_cast<int16_t>(pb_dir[i]);
     lists.s_dist[k] = static_cast<int16_t>(pb_dist[i]);
     lists.s_tdir[k] = static_cast<int16_t>(w.ob.direction[i]);
-    lists.s_key[k] = static_cast<int16_t>(i + kTypeKey * B.type[w.ob.index[i]]);  // type 0 or 1
+    lists.s_key[k] = static_cast<int16_t>(i + w.b_type_key[w.ob.index[i]]);
   }
   // Buckets 45..47 repeat buckets 0..2 after the end.
   const int wrapped = first[kWrappedBuckets];
@@ -635,7 +638,7 @@ int ScoreRotation(const Kernels& kernels, const Side& A, const Side& B, int a, i
   w.pairs = 0;
   w.paired_a = w.paired_b = 0;
   if (!FindOverlaps(kernels, A, B, a, b, phi, psi, polar_a, w)) return 0;
-  BuildPairingLists(kernels, B, w);
+  BuildPairingLists(kernels, w);
   w.pairs = kernels.pair_up(w.lists, w.paired_a, w.paired_b, w.pair_p, w.pair_q);
   if (w.pairs == 0) return 0;
 
@@ -754,6 +757,7 @@ void ScoreSlots(const Kernels& kernels, const Side& A, const Side& B,
   w.tables = &FixedTables();
   for (int i = 0; i < kPaddedMinutiae; ++i)
     w.direction_type[i] = A.direction[i] | (A.type[i] ? kTypeKey : 0) << 16;
+  for (int i = 0; i < kPaddedMinutiae; ++i) w.b_type_key[i] = kTypeKey * B.type[i];
   for (int si = 0; si < kReferenceSlots; ++si) {
     Slot& slot = slots[si];
     if (!slot.filled) continue;
