@@ -192,10 +192,11 @@ void ReadMinutiaePlain(const uint8_t* bytes, Side& side) {
     side.unpaired_weight[i] = m.reliability + (r > 0) * r * r;
     side.type[i] = m.type;
   }
-  for (int i = side.n; i < kPaddedMinutiae; ++i)
+  for (int i = side.n; i < kPaddedMinutiae; ++i) {
     side.x[i] = side.y[i] = side.direction[i] = side.reliability[i] = side.unpaired_weight[i] =
         side.type[i] = 0;
-  for (int i = side.n; i < kPaddedMinutiae; ++i) side.word[i] = 0;
+    side.word[i] = 0;
+  }
 }
 
 void PolarAroundPlain(const int* xs, const int* ys, int n, int ox, int oy, int* direction,
